@@ -1,0 +1,10 @@
+// The options "log" and "silent", read from the parent's command line.
+#pragma once
+
+#include <map>
+#include <string>
+
+// Names compare by UTF-16 code units (case-sensitive); the first occurrence of a name wins.
+using OptionMap = std::map<std::wstring, std::wstring>;
+
+OptionMap parseOptions(std::wstring text);

@@ -1,0 +1,77 @@
+#include "app/runstate.h"
+
+HINSTANCE g_moduleInstance = nullptr;
+int g_silentMode = 0;
+int g_logEnabled = 0;
+wchar_t g_logPath[kPathChars] = {};
+FILE* g_logFile = nullptr;
+wchar_t g_parentProcessPath[kPathChars] = {};
+wchar_t g_affiliateTag[kPathChars] = {};
+int g_hasAffiliateTag = 0;
+CRITICAL_SECTION g_stateLock;
+Wow64DisableFsRedirectionFn g_pfnWow64DisableFsRedirection = nullptr;
+Wow64RevertFsRedirectionFn g_pfnWow64RevertFsRedirection = nullptr;
+BOOL g_isWow64 = FALSE;
+BOOL g_isWin64 = FALSE;
+wchar_t g_moduleFolder[kPathChars] = {};
+HMODULE g_resourceLibrary = nullptr;
+HMODULE g_resourceModule = nullptr;
+wchar_t g_textHour[kUnitChars] = {};
+wchar_t g_textHours[kUnitChars] = {};
+wchar_t g_textMinute[kUnitChars] = {};
+wchar_t g_textMinutes[kUnitChars] = {};
+wchar_t g_textSecond[kUnitChars] = {};
+wchar_t g_textSeconds[kUnitChars] = {};
+wchar_t g_formatThreeUnits[kUnitChars] = {};
+wchar_t g_formatTwoUnits[kUnitChars] = {};
+int g_osVersion = 0;
+wchar_t g_messageCaption[kNameChars] = {};
+wchar_t g_productName[kNameChars] = {};
+wchar_t* g_baseUrl = nullptr;
+wchar_t g_kitFolder[kPathChars] = {};
+int g_runAborted = 0;
+HANDLE g_cancelEvent = nullptr;
+std::atomic<HWND> g_progressWindow{nullptr};
+std::atomic<int> g_closeRequested{0};
+ITaskbarList3* g_taskbarList = nullptr;
+CRITICAL_SECTION g_taskbarLock;
+
+uint32_t g_bytesReceived = 0;
+std::atomic<uint32_t> g_bytesTotal{0};
+std::atomic<double> g_transferRate{0.0};
+
+std::vector<DownloadableFile> g_downloadableFiles;
+std::vector<Dependency> g_dependencies;
+std::vector<XmlPatch> g_xmlPatches;
+
+const wchar_t* getResourceText(UINT id) {
+    // One buffer per thread: the worker's message texts and the dialog's timer texts never
+    // overwrite each other.
+    static thread_local wchar_t buffer[kResourceTextChars];
+    HMODULE module = g_resourceModule != nullptr ? g_resourceModule : g_moduleInstance;
+    if (LoadStringW(module, id, buffer, static_cast<int>(kResourceTextChars)) <= 0) {
+        buffer[0] = L'\0';
+    }
+    return buffer;
+}
+
+void releaseRunState() {
+    if (g_cancelEvent != nullptr) {
+        CloseHandle(g_cancelEvent);
+        g_cancelEvent = nullptr;
+    }
+    free(g_baseUrl);
+    g_baseUrl = nullptr;
+    if (g_resourceLibrary != nullptr) {
+        FreeLibrary(g_resourceLibrary);
+        g_resourceLibrary = nullptr;
+        g_resourceModule = g_moduleInstance;
+    }
+    g_logEnabled = 0;
+    if (g_logFile != nullptr) {
+        fclose(g_logFile);
+        g_logFile = nullptr;
+    }
+    DeleteCriticalSection(&g_stateLock);
+    DeleteCriticalSection(&g_taskbarLock);
+}

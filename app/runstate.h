@@ -1,0 +1,83 @@
+// The process-wide run state: every global of the program is declared here and defined once in
+// runstate.cpp. The main thread writes the settings before the worker starts; the worker writes
+// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the worker.
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+#include <stdio.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "manifest/model.h"
+
+// Widths of the fixed text buffers, terminator included.
+constexpr size_t kPathChars = 260;
+constexpr size_t kNameChars = 100;
+constexpr size_t kUnitChars = 50;
+constexpr size_t kResourceTextChars = 512;
+
+typedef BOOL(WINAPI* Wow64DisableFsRedirectionFn)(PVOID* oldValue);
+typedef BOOL(WINAPI* Wow64RevertFsRedirectionFn)(PVOID oldValue);
+
+extern HINSTANCE g_moduleInstance;
+extern int g_silentMode;
+extern int g_logEnabled;
+extern wchar_t g_logPath[kPathChars];
+extern FILE* g_logFile;
+extern wchar_t g_parentProcessPath[kPathChars];
+extern wchar_t g_affiliateTag[kPathChars];
+extern int g_hasAffiliateTag;
+extern CRITICAL_SECTION g_stateLock;
+extern Wow64DisableFsRedirectionFn g_pfnWow64DisableFsRedirection;
+extern Wow64RevertFsRedirectionFn g_pfnWow64RevertFsRedirection;
+extern BOOL g_isWow64;
+// True when the process runs on 64-bit Windows: a 32-bit process under WOW64, or a 64-bit
+// process. It picks the manifest's x64 sections; g_isWow64 alone decides file-system redirection.
+extern BOOL g_isWin64;
+extern wchar_t g_moduleFolder[kPathChars];
+extern HMODULE g_resourceLibrary;
+extern HMODULE g_resourceModule;
+extern wchar_t g_textHour[kUnitChars];
+extern wchar_t g_textHours[kUnitChars];
+extern wchar_t g_textMinute[kUnitChars];
+extern wchar_t g_textMinutes[kUnitChars];
+extern wchar_t g_textSecond[kUnitChars];
+extern wchar_t g_textSeconds[kUnitChars];
+extern wchar_t g_formatThreeUnits[kUnitChars];
+extern wchar_t g_formatTwoUnits[kUnitChars];
+extern int g_osVersion;
+extern wchar_t g_messageCaption[kNameChars];
+extern wchar_t g_productName[kNameChars];
+extern wchar_t* g_baseUrl;
+extern wchar_t g_kitFolder[kPathChars];
+extern int g_runAborted;
+extern HANDLE g_cancelEvent;
+// Written and read by both threads (the dialog sets it, the worker clears it after its close).
+extern std::atomic<HWND> g_progressWindow;
+// The worker's close request when it came before the dialog existed; the dialog honours it
+// as soon as it starts.
+extern std::atomic<int> g_closeRequested;
+extern ITaskbarList3* g_taskbarList;
+// Guards every use of g_taskbarList, so that the worker's calls never overlap its release.
+extern CRITICAL_SECTION g_taskbarLock;
+
+// Shared progress state: g_bytesReceived under g_stateLock; the other two indivisible.
+extern uint32_t g_bytesReceived;
+extern std::atomic<uint32_t> g_bytesTotal;
+extern std::atomic<double> g_transferRate;
+
+// The manifest model, in document order.
+extern std::vector<DownloadableFile> g_downloadableFiles;
+extern std::vector<Dependency> g_dependencies;
+extern std::vector<XmlPatch> g_xmlPatches;
+
+// A string-table text by id from g_resourceModule (the resource library when loaded, else the
+// executable). Each thread has its own buffer, so a text stays valid until the same thread's
+// next call, whatever the other thread loads meanwhile.
+const wchar_t* getResourceText(UINT id);
+
+// Closes and frees what the run holds, in the documented order.
+void releaseRunState();

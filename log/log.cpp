@@ -1,0 +1,79 @@
+#include "log/log.h"
+
+#include <share.h>
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "app/runstate.h"
+
+int openLogFile() {
+    if (g_logEnabled == 0) return 0;
+    wchar_t path[kPathChars];
+    if (!textCopy(path, g_logPath)) {
+        g_logEnabled = 0;
+        return 0;
+    }
+    // Shared for reading and writing, so a user can watch the log while the run goes on.
+    g_logFile = _wfsopen(path, L"a+", _SH_DENYNO);
+    if (g_logFile == nullptr) g_logEnabled = 0;
+    return 0;
+}
+
+namespace {
+
+// The file gets 8-bit text: characters up to U+00FF as the byte of the same number, any other
+// character as "?", so that one unrepresentable character never cuts a line short.
+void writeLineToFile(const wchar_t* message, const SYSTEMTIME& now) {
+    char stamp[32];
+    _snprintf(stamp, sizeof stamp, "[%02ld:%02ld:%02ld:%03ld] ", static_cast<long>(now.wHour),
+              static_cast<long>(now.wMinute), static_cast<long>(now.wSecond),
+              static_cast<long>(now.wMilliseconds));
+    stamp[sizeof stamp - 1] = '\0';
+    size_t stampLength = strlen(stamp);
+    size_t messageLength = wcslen(message);
+    char* line = static_cast<char*>(malloc(stampLength + messageLength + 2));
+    if (line == nullptr) return;
+    memcpy(line, stamp, stampLength);
+    for (size_t i = 0; i < messageLength; ++i) {
+        line[stampLength + i] = message[i] <= 0xFF ? static_cast<char>(message[i]) : '?';
+    }
+    line[stampLength + messageLength] = '\n';
+    line[stampLength + messageLength + 1] = '\0';
+    // One write per line: the stream's own lock keeps lines of the two threads whole.
+    fputs(line, g_logFile);
+    fflush(g_logFile);
+    free(line);
+}
+
+}  // namespace
+
+void writeLog(const wchar_t* format, ...) {
+    if (g_logEnabled == 0 || g_logFile == nullptr || format == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    va_list counting;
+    va_copy(counting, args);
+    int needed = _vscwprintf(format, counting);
+    va_end(counting);
+    if (needed < 0) {
+        va_end(args);
+        return;
+    }
+    size_t count = static_cast<size_t>(needed);
+    wchar_t* message = static_cast<wchar_t*>(malloc((count + 1) * sizeof(wchar_t)));
+    if (message == nullptr) {
+        va_end(args);
+        return;
+    }
+    int written = _vsnwprintf(message, count + 1, format, args);
+    va_end(args);
+    if (written == needed) {
+        message[count] = L'\0';
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        writeLineToFile(message, now);
+        OutputDebugStringW(message);
+        OutputDebugStringA("\n");
+    }
+    free(message);
+}

@@ -1,0 +1,8 @@
+// The program's only diagnostic output: time-stamped lines to the log file and the debugger,
+// and nothing at all unless the option "log" was given.
+#pragma once
+
+// printf-style wide format: "%s" takes a wide text. Callable from any thread.
+void writeLog(const wchar_t* format, ...);
+// Opens g_logPath for appending when g_logEnabled; on failure turns logging off. Always 0.
+int openLogFile();

@@ -1,0 +1,34 @@
+// The in-memory model of the deployment manifest: three ordered lists of records that own their
+// texts. A text field is null where the manifest gave an empty value (relativePath, baseUrl) or
+// where memory for the copy could not be obtained.
+#pragma once
+
+#include <cstdint>
+
+#include "app/text.h"
+
+struct DownloadableFile {
+    HeapText name;
+    HeapText relativePath;  // null: no extra segment
+    HeapText baseUrl;       // null: g_baseUrl applies
+    bool autorun = false;
+    int32_t size = 0;
+};
+
+struct Dependency {
+    HeapText fileName;
+    HeapText productCode;
+    HeapText arguments;
+    int32_t osFilter = 0;
+};
+
+struct XmlPatch {
+    HeapText path;
+    HeapText newValue;
+};
+
+// Operating-system codes of a dependency's "os" attribute; 0 drops the entry.
+constexpr int32_t OS_FILTER_ALL = 5;
+
+// A deep copy; false (and an untouched target) when memory for a text cannot be obtained.
+bool copyDownloadableFile(const DownloadableFile& from, DownloadableFile* to);

@@ -1,0 +1,111 @@
+#include "sys/parentprocess.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstdlib>
+
+#include "app/runstate.h"
+#include "log/log.h"
+
+DWORD getParentProcessId() {
+    DWORD parentId = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD ownId = GetCurrentProcessId();
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID != ownId) continue;
+        parentId = entry.th32ParentProcessID;
+        if (g_parentProcessPath[0] == L'\0') {
+            HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
+            if (parent != nullptr) {
+                if (GetModuleFileNameExW(parent, nullptr, g_parentProcessPath, kPathChars) == 0) {
+                    g_parentProcessPath[0] = L'\0';
+                }
+                CloseHandle(parent);
+            }
+        }
+        break;
+    }
+    CloseHandle(snapshot);
+    return parentId;
+}
+
+namespace {
+
+typedef NTSTATUS(NTAPI* QueryInformationProcessFn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+
+BOOL isWow64Process(HANDLE process) {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    BOOL answer = FALSE;
+    if (isWow64 != nullptr && !isWow64(process, &answer)) answer = FALSE;
+    return answer;
+}
+
+// Reads the command line of an opened parent whose structures have this build's layout.
+void readCommandLine(HANDLE parent, GuardedString* result) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine could not load ntdll.dll error<%d>", GetLastError());
+        return;
+    }
+    QueryInformationProcessFn query = reinterpret_cast<QueryInformationProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQueryInformationProcess")));
+    if (query == nullptr) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine could not get proc address ZwQueryInformationProcess<%d>",
+                 GetLastError());
+        return;
+    }
+    if (isWow64Process(parent) != isWow64Process(GetCurrentProcess())) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine parent process of another bitness");
+        return;
+    }
+    PROCESS_BASIC_INFORMATION basic = {};
+    NTSTATUS status = query(parent, ProcessBasicInformation, &basic, sizeof basic, nullptr);
+    writeLog(L"[SETUP] GetParrentProcessCmdLine ZwQueryInformationProcess ret<%d>", status);
+    PEB peb = {};
+    if (!ReadProcessMemory(parent, basic.PebBaseAddress, &peb, sizeof peb, nullptr)) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>", GetLastError());
+        return;
+    }
+    RTL_USER_PROCESS_PARAMETERS parameters = {};
+    if (!ReadProcessMemory(parent, peb.ProcessParameters, &parameters, sizeof parameters, nullptr)) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>", GetLastError());
+        return;
+    }
+    USHORT bytes = parameters.CommandLine.Length;
+    if (bytes != 0) {
+        wchar_t* text = static_cast<wchar_t*>(calloc(bytes + 2, 1));
+        if (text == nullptr) return;
+        if (!ReadProcessMemory(parent, parameters.CommandLine.Buffer, text, bytes, nullptr)) {
+            writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>", GetLastError());
+            free(text);
+            return;
+        }
+        result->assign(text);
+        free(text);
+    }
+    writeLog(L"[SETUP] GetParrentProcessCmdLine parent command line<%s>", result->c_str());
+}
+
+}  // namespace
+
+GuardedString GetParrentProcessCmdLine() {
+    GuardedString result;
+    DWORD parentId = getParentProcessId();
+    writeLog(L"[SETUP] GetParrentProcessCmdLine parent process id<%d>", parentId);
+    HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
+    if (parent == nullptr) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine could not open parent process handle. error<%d>",
+                 GetLastError());
+        return result;
+    }
+    readCommandLine(parent, &result);
+    CloseHandle(parent);
+    return result;
+}

@@ -1,0 +1,12 @@
+// Learns which process started this one: its id, its executable path and its command line.
+#pragma once
+
+#include <windows.h>
+
+#include "sys/guardedstring.h"
+
+// The parent's process id, 0 when not found; fills g_parentProcessPath while it is empty.
+DWORD getParentProcessId();
+// The parent's command line read out of its memory; empty when any step fails, and for a parent
+// of another bitness, whose structures this build cannot read in its own layout.
+GuardedString GetParrentProcessCmdLine();
