@@ -16,7 +16,8 @@ bool copyOptional(const HeapText& from, HeapText* to) {
 
 bool copyDownloadableFile(const DownloadableFile& from, DownloadableFile* to) {
     DownloadableFile copy;
-    if (!copyOptional(from.name, &copy.name) || !copyOptional(from.relativePath, &copy.relativePath) ||
+    if (!copyOptional(from.name, &copy.name) ||
+        !copyOptional(from.relativePath, &copy.relativePath) ||
         !copyOptional(from.baseUrl, &copy.baseUrl)) {
         return false;
     }

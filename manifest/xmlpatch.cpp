@@ -1,5 +1,70 @@
-// Placeholder until XML patching lands.
 #include "manifest/xmlpatch.h"
 
-void appendAffiliatePatch(const wchar_t*) {}
-void applyXmlPatches(const wchar_t*) {}
+#include "app/runstate.h"
+#include "log/log.h"
+#include "manifest/xmldoc.h"
+
+namespace {
+
+bool isValidPatch(const XmlPatch& patch) {
+    return patch.path && patch.path.get()[0] != L'\0' && patch.newValue &&
+           patch.newValue.get()[0] != L'\0';
+}
+
+}  // namespace
+
+void appendAffiliatePatch(const wchar_t* tag) {
+    XmlPatch patch;
+    patch.path.reset(newTextCopy(L"/setup/install/affiliate_source"));
+    patch.newValue.reset(newTextCopy(tag));
+    g_xmlPatches.push_back(std::move(patch));
+}
+
+void applyXmlPatches(const wchar_t* filePath) {
+    XmlMemory memory;
+    applyXmlPatchesUsing(filePath, memory);
+}
+
+void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
+    writeLog(L"[WENVAROTH] Applying xmlpatches on file %s", filePath);
+    XmlDocument document(memory);
+    HRESULT hr = S_OK;
+    switch (document.open(filePath, &hr)) {
+        case XmlDocument::OpenResult::kLoaded:
+            break;
+        case XmlDocument::OpenResult::kNotCreated:
+            // Without the XML class there is nothing to say beyond the first line; without memory
+            // for the path the file could not be loaded, and the log should say so.
+            if (hr == E_OUTOFMEMORY) writeLog(L"[WENVAROTH] Cannot load xml %s", filePath);
+            return;
+        case XmlDocument::OpenResult::kNotLoaded:
+            writeLog(L"[WENVAROTH] Cannot load xml %s", filePath);
+            return;
+    }
+
+    for (const XmlPatch& patch : g_xmlPatches) {
+        if (!isValidPatch(patch)) continue;
+        writeLog(L"[WENVAROTH] Found valid patch: node <%s> value <%s>", patch.path.get(),
+                 patch.newValue.get());
+        // A path that matches nothing changes nothing, just like a rejected one, and the log
+        // must not let it pass for a change.
+        ComRef<IXMLDOMNode> node;
+        if (xmlSelectNode(memory, document.root(), patch.path.get(), &node) != S_OK) {
+            writeLog(L"[WENVAROTH] Cannot access node %s", patch.path.get());
+            continue;
+        }
+        hr = xmlSetText(memory, node.get(), patch.newValue.get());
+        if (FAILED(hr)) {
+            writeLog(L"[WENVAROTH] Cannot set node %s (0x%08lX)", patch.path.get(),
+                     static_cast<unsigned long>(hr));
+        }
+    }
+
+    // The installer reads the file as it is on disk; a save that failed leaves the kit's own
+    // settings in place, which the log must show rather than hide.
+    hr = document.save();
+    if (FAILED(hr)) {
+        writeLog(L"[WENVAROTH] Cannot save xml %s (0x%08lX)", filePath,
+                 static_cast<unsigned long>(hr));
+    }
+}

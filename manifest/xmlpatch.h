@@ -1,6 +1,16 @@
 // Replaces node texts of the kit's settings file before its installer starts.
 #pragma once
 
-// Appends the patch that writes the affiliate tag into "/setup/install/affiliate_source".
+class XmlMemory;
+
+// Appends the patch that writes the affiliate tag into "/setup/install/affiliate_source", after
+// the manifest's own patches, so that it wins over a manifest patch of the same node. A text
+// whose memory cannot be obtained stays null, and the patch is then skipped.
 void appendAffiliatePatch(const wchar_t* tag);
+
+// Loads `filePath`, replaces the text of the node of every valid patch of g_xmlPatches (in list
+// order, so a later patch of the same node wins) and saves the document back to the same path
+// whenever it was loaded. Leaves g_xmlPatches as it found it.
 void applyXmlPatches(const wchar_t* filePath);
+// The same, taking memory from `memory`.
+void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory);
