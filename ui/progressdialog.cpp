@@ -11,7 +11,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             g_progressWindow = window;
-            if (g_closeRequested.exchange(0) != 0) PostMessageW(window, WM_CLOSE, 1, 0);
+            if (g_closeRequested != 0) PostMessageW(window, WM_CLOSE, 1, 0);
             return 1;
         case WM_CLOSE:
             if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
