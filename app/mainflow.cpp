@@ -32,7 +32,7 @@ void reportMessage(const wchar_t* text, UINT icon) {
 
 void takeOptions() {
     GuardedString commandLine = GetParrentProcessCmdLine();
-    OptionMap options = parseOptions(std::wstring(commandLine.c_str()));
+    OptionMap options = parseOptions(WideString(commandLine.c_str()));
     auto log = options.find(L"log");
     if (log != options.end()) {
         g_logEnabled = 1;
@@ -262,6 +262,7 @@ bool hasEnoughSpace(ULONGLONG available, unsigned* shortfallMiB) {
 
 int runMain(HINSTANCE instance) {
     g_moduleInstance = instance;
+    g_mainThreadId = GetCurrentThreadId();
     g_resourceModule = instance;
     takeOptions();
     learnParent();
