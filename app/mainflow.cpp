@@ -173,10 +173,13 @@ void runDownload() {
     HWND dialog = CreateDialogParamW(g_moduleInstance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                                      ProgressDialogProc, 0);
     if (dialog == nullptr) {
-        // Without a window the worker's close request has nowhere to go, and a user could not
-        // quit: cancel the download and let the worker end on its own.
+        // Without a window nobody could quit and the worker's close request has nowhere to go:
+        // cancel the download (the worker makes its cancel event first thing, so keep signalling
+        // until it exists) and let the worker end on its own.
         writeLog(L"[WENVAROTH] Cannot create the progress window (%d)", GetLastError());
-        if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
+        while (WaitForSingleObject(worker, 100) == WAIT_TIMEOUT) {
+            if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
+        }
     } else {
         if (g_silentMode) {
             writeLog(L"[WENVAROTH] HIDE WINDOW");
