@@ -1,6 +1,7 @@
 // The process-wide run state: every global of the program is declared here and defined once in
 // runstate.cpp. The main thread writes the settings before the worker starts; the worker writes
-// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the worker.
+// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the
+// worker.
 #pragma once
 
 #include <windows.h>

@@ -32,8 +32,12 @@ void* operator new(size_t size) {
     return block;
 }
 void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size != 0 ? size : 1); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return malloc(size != 0 ? size : 1); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size != 0 ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size != 0 ? size : 1);
+}
 void operator delete(void* block) noexcept { free(block); }
 void operator delete[](void* block) noexcept { free(block); }
 void operator delete(void* block, size_t) noexcept { free(block); }

@@ -8,13 +8,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <memory>
-#include <string>
 
-// The program's owned wide string. Its traits type of its own makes the compiler build the string
-// code into the program, compiled without exceptions, instead of linking the C++ library's
-// prebuilt copy, which would drag the whole exception runtime into the executable.
-struct WideCharTraits : std::char_traits<wchar_t> {};
-using WideString = std::basic_string<wchar_t, WideCharTraits>;
+#include "app/widestring.h"
 
 struct HeapTextFree {
     void operator()(wchar_t* text) const { free(text); }
