@@ -4,6 +4,7 @@
 #include <shobjidl.h>
 
 #include "app/runstate.h"
+#include "app/text.h"
 #include "log/log.h"
 #include "res/resource.h"
 #include "ui/progresstext.h"
@@ -92,9 +93,7 @@ void closeWindow(HWND window) {
     markClosing(window);
     if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
     KillTimer(window, PROGRESS_TIMER_ID);
-    DestroyWindow(window);
-    HWND expected = window;
-    g_progressWindow.compare_exchange_strong(expected, nullptr);
+    DestroyWindow(window);  // WM_DESTROY forgets the window and ends the message loop
 }
 
 INT_PTR onClose(HWND window, WPARAM wParam) {
@@ -110,10 +109,12 @@ INT_PTR onClose(HWND window, WPARAM wParam) {
     if (state != 0) return 1;
     bool closedMeanwhile = false;
     SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(&closedMeanwhile));
-    // The question box keeps dispatching messages: the timer goes on, and the worker's own close
-    // may come in and end the window before the user answers.
-    int answer = MessageBoxW(window, getResourceText(IDS_QUIT_QUESTION), g_messageCaption,
-                             MB_YESNO | MB_ICONQUESTION);
+    // The question box keeps dispatching messages: the timer goes on (and reuses the text
+    // buffer, hence the copy), and the worker's own close may come in and end the window before
+    // the user answers.
+    wchar_t question[kResourceTextChars];
+    textCopy(question, getResourceText(IDS_QUIT_QUESTION));
+    int answer = MessageBoxW(window, question, g_messageCaption, MB_YESNO | MB_ICONQUESTION);
     if (closedMeanwhile) return 1;
     SetWindowLongPtrW(window, DWLP_USER, 0);
     if (answer == IDYES) closeWindow(window);
@@ -177,8 +178,8 @@ namespace {
 
 // The private messages share their numbers with the dialog manager's DM_SETDEFID (WM_USER+1) and
 // DM_REPOSITION (WM_USER+2). Reported as handled, with the result in DWLP_MSGRESULT, they never
-// reach its default processing, which would take the percent for a default-button id and move
-// the window back on screen every second.
+// reach its default processing, which would take the percent for a default-button id and may
+// move the window back on screen every second.
 INT_PTR handled(HWND window, LRESULT result) {
     SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
     return TRUE;

@@ -233,6 +233,22 @@ TEST_F(Dialog, TextMessagesForMissingControlsStillFreeTheirText) {
     EXPECT_EQ(controlText(dialog, IDC_TIMELEFT_TEXT), L"1 second");
 }
 
+TEST_F(Dialog, PrivateMessagesNeverReachTheDialogManagersDefaults) {
+    // Their numbers are also those of "set the default button" and "move back on screen".
+    HWND dialog = createDialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(SetWindowPos(dialog, nullptr, -200, -50, 0, 0, SWP_NOSIZE | SWP_NOZORDER));
+    RECT before, after;
+    GetWindowRect(dialog, &before);
+    SendMessageW(dialog, WM_PROGRESS_PERCENT, 55, 0);
+    SendMessageW(dialog, WM_PROGRESS_RATE, 0, reinterpret_cast<LPARAM>(newTextCopy(L"1.00 KB/s")));
+    GetWindowRect(dialog, &after);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    LRESULT defaultId = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+    EXPECT_FALSE(HIWORD(defaultId) == DC_HASDEFID && LOWORD(defaultId) == 55);
+}
+
 TEST_F(Dialog, WorkerCloseNeverAsksAndEndsTheLoop) {
     HWND dialog = createDialog();
     ASSERT_NE(dialog, nullptr);
