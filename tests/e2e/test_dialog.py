@@ -34,13 +34,6 @@ MANIFEST = """<?xml version="1.0"?>
 def setUpModule():
     global prefix
     prefix = Prefix("dialog")
-    if os.environ.get("WENVAROTH_SCREENSHOT"):
-        # Wine finds the caption-button font only among the prefix's own fonts.
-        fonts = os.path.join(prefix.drive_c, "windows", "Fonts")
-        for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
-            source = os.path.join("/usr/share/wine/fonts", name)
-            if os.path.exists(source):
-                shutil.copy(source, fonts)
 
 
 def tearDownModule():
