@@ -1,7 +1,6 @@
 """The progress window as a user meets it: the real program downloads a kit from a slow local
 server while a UI driver reads the window, closes it and answers the quit question."""
 import os
-import shutil
 import subprocess
 import time
 import unittest
