@@ -98,12 +98,14 @@ TEST_F(RemoveTree, AGivenLinkIsRemovedWithoutItsTarget) {
     std::wstring outside = path(L"outside");
     ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
     std::wstring precious = write(L"outside\\precious.txt", "keep");
-    std::wstring link = path(L"link");
+    ASSERT_TRUE(CreateDirectoryW(path(L"holder").c_str(), nullptr));
+    std::wstring link = path(L"holder\\link");
     if (!CreateSymbolicLinkW(link.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
         GTEST_SKIP() << "symbolic links cannot be made here (" << GetLastError() << ")";
     }
     if (!exists(link)) {
-        // Seen under Wine 8.0: success reported, but no link there afterwards.
+        // Seen under Wine 8.0 for this link made alone (success reported, nothing there after),
+        // while the two links of the test above are made and seen.
         GTEST_SKIP() << "the platform reported a link it did not make";
     }
     EXPECT_EQ(removeFolderTree(link.c_str()), 1) << ::testing::PrintToString(logLines());
