@@ -75,7 +75,7 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
 }
 
 int readKitList(const wchar_t* localPath, wchar_t* productCode,
-                std::map<std::wstring, int32_t>* sizes) {
+                std::map<WideString, int32_t>* sizes) {
     if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
     if (localPath == nullptr) return ERROR_OPEN_FAILED;
     FILE* file = nullptr;
@@ -98,7 +98,7 @@ int readKitList(const wchar_t* localPath, wchar_t* productCode,
         content.insert(content.end(), chunk, chunk + got);
     }
     fclose(file);
-    std::wstring code;
+    WideString code;
     int status = tooLarge ? KITLIST_MALFORMED
                           : parseKitList(content.data(), content.size(), &code, sizes);
     if (status != KITLIST_OK) {

@@ -1,4 +1,4 @@
-// The kit list "kitmd5.dat" (Part 3.3): its URL, its fetch beside the executable and its reading
+// The kit list "kitmd5.dat": its URL, its fetch beside the executable and its reading
 // into the kit's product code and the map of kit file sizes. The token parsing itself is
 // download/kitlistparse.h.
 #pragma once
@@ -39,4 +39,4 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result);
 // file that ends inside a record, or a file over 1 MiB; the outputs are then empty. The product
 // code buffer holds kKitProductCodeChars characters.
 int readKitList(const wchar_t* localPath, wchar_t* productCode,
-                std::map<std::wstring, int32_t>* sizes);
+                std::map<WideString, int32_t>* sizes);

@@ -10,7 +10,7 @@ bool isSeparator(unsigned char c) {
 
 }  // namespace
 
-int32_t parseKitSize(const std::wstring& token) {
+int32_t parseKitSize(const WideString& token) {
     size_t at = 0;
     bool negative = false;
     if (at < token.size() && (token[at] == L'+' || token[at] == L'-')) {
@@ -27,8 +27,8 @@ int32_t parseKitSize(const std::wstring& token) {
     return magnitude > 2147483647LL ? INT32_MAX : static_cast<int32_t>(magnitude);
 }
 
-int parseKitList(const unsigned char* data, size_t size, std::wstring* productCode,
-                 std::map<std::wstring, int32_t>* sizes) {
+int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+                 std::map<WideString, int32_t>* sizes) {
     if (productCode == nullptr || sizes == nullptr || (data == nullptr && size != 0)) {
         return KITLIST_BAD_ARGUMENTS;
     }
@@ -38,10 +38,10 @@ int parseKitList(const unsigned char* data, size_t size, std::wstring* productCo
     // Token limits by position: product code first, then name, size, checksum over and over.
     static const size_t kRecordLimits[3] = {KITLIST_MAX_NAME, KITLIST_MAX_SIZE_TOKEN,
                                             KITLIST_MAX_CHECKSUM};
-    std::wstring code;
-    std::map<std::wstring, int32_t> found;
-    std::wstring token;
-    std::wstring name;
+    WideString code;
+    std::map<WideString, int32_t> found;
+    WideString token;
+    WideString name;
     int32_t value = 0;
     size_t tokenIndex = 0;  // tokens completed so far
     size_t at = 0;

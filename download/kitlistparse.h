@@ -1,9 +1,9 @@
-// Parsing of the kit list "kitmd5.dat" (Part 3.3), kept free of Windows headers so that a native
+// Parsing of the kit list "kitmd5.dat", kept free of Windows headers so that a native
 // Linux fuzz build can compile it alone (kitlistparse.cpp needs only the C++ standard library).
 //
 // Fuzz entry point:
-//   int parseKitList(const unsigned char* data, size_t size, std::wstring* productCode,
-//                    std::map<std::wstring, int32_t>* sizes);
+//   int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+//                    std::map<WideString, int32_t>* sizes);
 // `data` may be null when `size` is 0; both outputs must be non-null (160 otherwise). Every
 // input, of any length and content, yields a defined result; nothing is read past data + size.
 #pragma once
@@ -13,12 +13,14 @@
 #include <map>
 #include <string>
 
+#include "app/widestring.h"
+
 // Results of parseKitList (Win32 error numbers, so the worker can log them as such).
 constexpr int KITLIST_OK = 0;
 constexpr int KITLIST_MALFORMED = 13;      // ERROR_INVALID_DATA
 constexpr int KITLIST_BAD_ARGUMENTS = 160; // ERROR_BAD_ARGUMENTS
 
-// Longest accepted tokens, in characters (the spec's buffers less their terminator).
+// Longest accepted tokens, in characters (the fixed buffers less their terminator).
 constexpr size_t KITLIST_MAX_PRODUCT_CODE = 39;
 constexpr size_t KITLIST_MAX_NAME = 255;
 constexpr size_t KITLIST_MAX_SIZE_TOKEN = 19;
@@ -35,10 +37,10 @@ constexpr size_t KITLIST_MAX_CHECKSUM = 32;
 // above, or a file that ends inside a record (a name without size, or a size without checksum).
 // Such a list is rejected whole rather than cut or partly kept: a cut name could match another
 // file, and a list that ends early is most likely a transfer cut short.
-int parseKitList(const unsigned char* data, size_t size, std::wstring* productCode,
-                 std::map<std::wstring, int32_t>* sizes);
+int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+                 std::map<WideString, int32_t>* sizes);
 
 // The size column: optional blanks are not part of a token, so: an optional sign, then decimal
 // digits up to the first non-digit; no leading digit gives 0; values beyond the signed 32-bit
 // range are clamped to 2147483647 or -2147483648.
-int32_t parseKitSize(const std::wstring& token);
+int32_t parseKitSize(const WideString& token);

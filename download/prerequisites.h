@@ -1,4 +1,4 @@
-// Prerequisites (Part 3.5): the manifest's dependency packages that apply to this operating
+// Prerequisites: the manifest's dependency packages that apply to this operating
 // system and that Windows Installer does not report as installed join the download queue.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The transfer callback (Part 3.2): counts bytes into the shared progress state, samples the
+// The transfer callback: counts bytes into the shared progress state, samples the
 // current file's rate about once a second and aborts the transfer once the cancel event is set.
 // It also records the HTTP status of the answer (IHttpNegotiate::OnResponse), so that the worker
 // can refuse an error page that the platform delivered as a successful transfer: under Wine both

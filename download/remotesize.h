@@ -1,5 +1,5 @@
-// The size of a remote resource from its Content-Length header, without reading the body
-// (Part 3.4). User agent "TalvoDownload"; one WinINet root handle per call.
+// The size of a remote resource from its Content-Length header, without reading the body.
+// User agent "TalvoDownload"; one WinINet root handle per call.
 #pragma once
 
 #include <windows.h>

@@ -73,7 +73,7 @@ bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
 
 // Step 5: false (logged) when a manifest entry could reach outside the kit folder or memory
 // for a copy is missing.
-bool queueKitFiles(const std::map<std::wstring, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
+bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
     for (DownloadableFile& entry : g_downloadableFiles) {
         if (!entry.name) continue;
         auto found = kitSizes.find(entry.name.get());
@@ -220,7 +220,7 @@ bool composeFileUrl(const DownloadableFile& file, wchar_t* url) {
 DWORD WINAPI downloadWorker(LPVOID) {
     g_cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::vector<QueuedFile> downloadQueue;
-    std::map<std::wstring, int32_t> kitSizes;
+    std::map<WideString, int32_t> kitSizes;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     wchar_t localPath[kPathChars] = {};
     HRESULT fetchResult = S_OK;

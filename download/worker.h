@@ -1,4 +1,4 @@
-// The download worker thread (Part 3.1): kit list, installed-product check, queue, kit folder,
+// The download worker thread: kit list, installed-product check, queue, kit folder,
 // transfers through the URL cache, copies into the kit folder, autorun files.
 #pragma once
 

@@ -20,12 +20,12 @@ TEST(AppendUrlSegment, OneSlashBetween) {
 
 TEST(AppendUrlSegment, OverflowLeavesTheUrlAsItWas) {
     wchar_t url[260];
-    std::wstring base(250, L'b');
+    WideString base(250, L'b');
     wcscpy(url, base.c_str());
     EXPECT_TRUE(appendUrlSegment(url, L"12345678"));  // 250 + 1 + 8 = 259 fits
     wcscpy(url, base.c_str());
     EXPECT_FALSE(appendUrlSegment(url, L"123456789"));  // 260 does not
-    EXPECT_EQ(std::wstring(url), base);
+    EXPECT_EQ(WideString(url), base);
     wchar_t small[4] = L"ab/";
     EXPECT_FALSE(appendUrlSegment(small, L"c"));
     EXPECT_STREQ(small, L"ab/");
@@ -35,9 +35,9 @@ TEST(AppendUrlSegment, OverflowLeavesTheUrlAsItWas) {
 using ReadKitList = TempFolderTest;
 
 TEST_F(ReadKitList, ReadsCodeAndSizes) {
-    std::wstring file = write(L"kitmd5.dat", "{CODE}\r\nsetup.exe 10 x\r\n");
+    WideString file = write(L"kitmd5.dat", "{CODE}\r\nsetup.exe 10 x\r\n");
     wchar_t code[kKitProductCodeChars] = {};
-    std::map<std::wstring, int32_t> sizes;
+    std::map<WideString, int32_t> sizes;
     EXPECT_EQ(readKitList(file.c_str(), code, &sizes), 0);
     EXPECT_STREQ(code, L"{CODE}");
     EXPECT_EQ(sizes.at(L"setup.exe"), 10);
@@ -45,8 +45,8 @@ TEST_F(ReadKitList, ReadsCodeAndSizes) {
 
 TEST_F(ReadKitList, MissingFileIsLoggedAnd110) {
     wchar_t code[kKitProductCodeChars] = {};
-    std::map<std::wstring, int32_t> sizes;
-    std::wstring file = path(L"none.dat");
+    std::map<WideString, int32_t> sizes;
+    WideString file = path(L"none.dat");
     EXPECT_EQ(readKitList(file.c_str(), code, &sizes), 110);
     EXPECT_STREQ(code, L"");
     auto lines = logLines();
@@ -57,12 +57,12 @@ TEST_F(ReadKitList, MissingFileIsLoggedAnd110) {
 
 TEST_F(ReadKitList, MalformedOrHugeListsAreRejectedWhole) {
     wchar_t code[kKitProductCodeChars] = L"old";
-    std::map<std::wstring, int32_t> sizes{{L"x", 1}};
-    std::wstring cut = write(L"cut.dat", "{CODE} a 1 c b");
+    std::map<WideString, int32_t> sizes{{L"x", 1}};
+    WideString cut = write(L"cut.dat", "{CODE} a 1 c b");
     EXPECT_EQ(readKitList(cut.c_str(), code, &sizes), KITLIST_MALFORMED);
     EXPECT_STREQ(code, L"");
     EXPECT_TRUE(sizes.empty());
-    std::wstring huge = write(L"huge.dat", "{CODE}" + std::string((1 << 20) + 10, ' '));
+    WideString huge = write(L"huge.dat", "{CODE}" + std::string((1 << 20) + 10, ' '));
     EXPECT_EQ(readKitList(huge.c_str(), code, &sizes), KITLIST_MALFORMED);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] The kit list " + narrow(huge) + " is malformed");
 }
@@ -81,7 +81,7 @@ TEST_F(FetchKitList, NoBaseAddressIsAClearFailureAndNothingIsRead) {
 
 TEST_F(FetchKitList, AnOverlongAddressIsRefused) {
     ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
-    g_baseUrl = newTextCopy((L"http://h/" + std::wstring(245, L'a')).c_str());
+    g_baseUrl = newTextCopy((L"http://h/" + WideString(245, L'a')).c_str());
     wchar_t local[kPathChars];
     HRESULT result = S_OK;
     EXPECT_EQ(fetchKitList(local, &result), KitListFetch::NoAddress);
@@ -125,7 +125,7 @@ TEST_F(KitFolder, FirstFreeNumberIsUsedAndOthersAreLeft) {
     }
     g_kitFolder[0] = L'\0';
     ASSERT_TRUE(makeKitFolder(m_folder.c_str()));
-    EXPECT_EQ(std::wstring(g_kitFolder), path(L"talvotempdir06"));
+    EXPECT_EQ(WideString(g_kitFolder), path(L"talvotempdir06"));
     EXPECT_TRUE(exists(g_kitFolder));
 }
 
@@ -145,7 +145,7 @@ TEST_F(KitFolder, RelativeOrOverlongTemporaryFolderIsRefused) {
     g_kitFolder[0] = L'\0';
     EXPECT_FALSE(makeKitFolder(L"%temp%"));
     EXPECT_FALSE(makeKitFolder(L"relative"));
-    std::wstring deep = L"C:\\" + std::wstring(250, L'd');
+    WideString deep = L"C:\\" + WideString(250, L'd');
     EXPECT_FALSE(makeKitFolder(deep.c_str()));
     EXPECT_STREQ(g_kitFolder, L"");
 }
@@ -161,7 +161,7 @@ TEST(ComposeFileUrl, BaseRelativePathAndName) {
     file.baseUrl.reset(newTextCopy(L"http://mirror"));
     ASSERT_TRUE(composeFileUrl(file, url));
     EXPECT_STREQ(url, L"http://mirror/cabs/data1.cab");
-    file.baseUrl.reset(newTextCopy((L"http://m/" + std::wstring(240, L'x')).c_str()));
+    file.baseUrl.reset(newTextCopy((L"http://m/" + WideString(240, L'x')).c_str()));
     EXPECT_FALSE(composeFileUrl(file, url));
     EXPECT_STREQ(url, L"");
     file.baseUrl.reset();

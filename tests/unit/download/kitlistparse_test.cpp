@@ -6,8 +6,8 @@ namespace {
 
 struct Parsed {
     int status;
-    std::wstring code;
-    std::map<std::wstring, int32_t> sizes;
+    WideString code;
+    std::map<WideString, int32_t> sizes;
 };
 
 Parsed parse(const std::string& text) {
@@ -23,7 +23,7 @@ TEST(KitListParse, ProductCodeAndRecords) {
     Parsed p = parse("{AB-CD}\nsetup.exe 1234 0123456789abcdef0123456789abcdef\r\ndata.cab 5 x\n");
     EXPECT_EQ(p.status, KITLIST_OK);
     EXPECT_EQ(p.code, L"{AB-CD}");
-    EXPECT_EQ(p.sizes, (std::map<std::wstring, int32_t>{{L"setup.exe", 1234}, {L"data.cab", 5}}));
+    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"setup.exe", 1234}, {L"data.cab", 5}}));
 }
 
 TEST(KitListParse, EmptyAndWhiteSpaceOnlyFilesGiveNothing) {
@@ -45,12 +45,12 @@ TEST(KitListParse, ProductCodeAloneGivesAnEmptyMap) {
 TEST(KitListParse, RecordsMaySpanOrShareLines) {
     Parsed p = parse("{P} a\n1\nc b 2 d");
     EXPECT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.sizes, (std::map<std::wstring, int32_t>{{L"a", 1}, {L"b", 2}}));
+    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"a", 1}, {L"b", 2}}));
 }
 
 TEST(KitListParse, FirstRecordOfANameWinsAndNamesAreCaseSensitive) {
     Parsed p = parse("{P} a 1 c a 2 c A 3 c");
-    EXPECT_EQ(p.sizes, (std::map<std::wstring, int32_t>{{L"a", 1}, {L"A", 3}}));
+    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"a", 1}, {L"A", 3}}));
 }
 
 TEST(KitListParse, ARecordCutShortRejectsTheWholeList) {
@@ -82,18 +82,18 @@ TEST(KitListParse, TokensAtTheirLimitsAreAcceptedOneMoreIsRejected) {
 TEST(KitListParse, BytesBecomeCharactersOfTheSameNumber) {
     Parsed p = parse(std::string("{P} \xe9t\xff 7 c"));
     ASSERT_EQ(p.sizes.size(), 1u);
-    EXPECT_EQ(p.sizes.begin()->first, std::wstring(L"\u00e9t\u00ff"));
+    EXPECT_EQ(p.sizes.begin()->first, WideString(L"\u00e9t\u00ff"));
 }
 
 TEST(KitListParse, NulBytesBelongToTokens) {
     Parsed p = parse(std::string("{P} a\0b 7 c", 11));
     ASSERT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.sizes.begin()->first, std::wstring(L"a\0b", 3));
+    EXPECT_EQ(p.sizes.begin()->first, WideString(L"a\0b", 3));
 }
 
 TEST(KitListParse, MissingOutputsAreBadArguments) {
-    std::wstring code;
-    std::map<std::wstring, int32_t> sizes;
+    WideString code;
+    std::map<WideString, int32_t> sizes;
     EXPECT_EQ(parseKitList(nullptr, 0, nullptr, &sizes), KITLIST_BAD_ARGUMENTS);
     EXPECT_EQ(parseKitList(nullptr, 0, &code, nullptr), KITLIST_BAD_ARGUMENTS);
     EXPECT_EQ(parseKitList(nullptr, 3, &code, &sizes), KITLIST_BAD_ARGUMENTS);

@@ -76,7 +76,7 @@ TEST_F(Prerequisites, UnsafeNamesNoBaseAndOverlongUrlsGiveTheRunUp) {
         EXPECT_TRUE(queue.empty());
     }
     g_dependencies.clear();
-    add(std::wstring(240, L'n').c_str(), kMissing, 5);
+    add(WideString(240, L'n').c_str(), kMissing, 5);
     std::vector<QueuedFile> queue;
     EXPECT_FALSE(queuePrerequisites(&queue));
     g_dependencies.clear();

@@ -28,9 +28,9 @@ class TempFolderTest : public ::testing::Test {
         static int counter = 0;
         wchar_t name[64];
         swprintf(name, 64, L"wvdl_%lu_%d", GetCurrentProcessId(), ++counter);
-        m_folder = std::wstring(temp) + name;
+        m_folder = WideString(temp) + name;
         ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
-        m_logFile = std::wstring(temp) + name + L".log";
+        m_logFile = WideString(temp) + name + L".log";
         ASSERT_TRUE(textCopy(g_logPath, m_logFile.c_str()));
         g_logEnabled = 1;
         openLogFile();
@@ -43,7 +43,7 @@ class TempFolderTest : public ::testing::Test {
         wipe(m_folder);
         DeleteFileW(m_logFile.c_str());
     }
-    static void wipe(const std::wstring& path) {
+    static void wipe(const WideString& path) {
         DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -51,7 +51,7 @@ class TempFolderTest : public ::testing::Test {
             HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
             if (search != INVALID_HANDLE_VALUE) {
                 do {
-                    std::wstring name = found.cFileName;
+                    WideString name = found.cFileName;
                     if (name != L"." && name != L"..") wipe(path + L"\\" + name);
                 } while (FindNextFileW(search, &found));
                 FindClose(search);
@@ -62,9 +62,9 @@ class TempFolderTest : public ::testing::Test {
         else DeleteFileW(path.c_str());
     }
 
-    std::wstring path(const std::wstring& leaf) const { return m_folder + L"\\" + leaf; }
-    std::wstring write(const std::wstring& leaf, const std::string& content) const {
-        std::wstring file = path(leaf);
+    WideString path(const WideString& leaf) const { return m_folder + L"\\" + leaf; }
+    WideString write(const WideString& leaf, const std::string& content) const {
+        WideString file = path(leaf);
         FILE* stream = _wfopen(file.c_str(), L"wb");
         EXPECT_NE(stream, nullptr);
         if (stream != nullptr) {
@@ -73,7 +73,7 @@ class TempFolderTest : public ::testing::Test {
         }
         return file;
     }
-    static bool exists(const std::wstring& file) {
+    static bool exists(const WideString& file) {
         return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     std::vector<std::string> logLines() const {
@@ -98,10 +98,10 @@ class TempFolderTest : public ::testing::Test {
         }
         return lines;
     }
-    static std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+    static std::string narrow(const WideString& text) { return std::string(text.begin(), text.end()); }
 
-    std::wstring m_folder;
-    std::wstring m_logFile;
+    WideString m_folder;
+    WideString m_logFile;
 };
 
 }  // namespace download_test
