@@ -30,7 +30,8 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
     localPath[0] = L'\0';
     if (!textCopy(localPath, kPathChars, g_moduleFolder) ||
         !pathJoin(localPath, kPathChars, L"kitmd5.dat")) {
-        writeLog(L"[WENVAROTH] Cannot create local file %skitmd5.dat (path too long)", g_moduleFolder);
+        writeLog(L"[WENVAROTH] Cannot create local file %skitmd5.dat (path too long)",
+                 g_moduleFolder);
         localPath[0] = L'\0';
         return KitListFetch::NotWritable;
     }
@@ -68,7 +69,8 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
     }
     if (result != nullptr) *result = transfer;
     if (transfer != S_OK) {
-        writeLog(L"[WENVAROTH] Cannot download file. Error :%lu", static_cast<unsigned long>(transfer));
+        writeLog(L"[WENVAROTH] Cannot download file. Error :%lu",
+                 static_cast<unsigned long>(transfer));
         return KitListFetch::TransferFailed;
     }
     return KitListFetch::Fetched;
@@ -99,8 +101,8 @@ int readKitList(const wchar_t* localPath, wchar_t* productCode,
     }
     fclose(file);
     WideString code;
-    int status = tooLarge ? KITLIST_MALFORMED
-                          : parseKitList(content.data(), content.size(), &code, sizes);
+    int status =
+        tooLarge ? KITLIST_MALFORMED : parseKitList(content.data(), content.size(), &code, sizes);
     if (status != KITLIST_OK) {
         sizes->clear();
         productCode[0] = L'\0';

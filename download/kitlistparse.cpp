@@ -48,8 +48,8 @@ int parseKitList(const unsigned char* data, size_t size, WideString* productCode
     while (at < size) {
         while (at < size && isSeparator(data[at])) ++at;
         if (at == size) break;
-        size_t limit = tokenIndex == 0 ? KITLIST_MAX_PRODUCT_CODE
-                                       : kRecordLimits[(tokenIndex - 1) % 3];
+        size_t limit =
+            tokenIndex == 0 ? KITLIST_MAX_PRODUCT_CODE : kRecordLimits[(tokenIndex - 1) % 3];
         token.clear();
         while (at < size && !isSeparator(data[at])) {
             if (token.size() == limit) return KITLIST_MALFORMED;

@@ -17,8 +17,8 @@
 
 // Results of parseKitList (Win32 error numbers, so the worker can log them as such).
 constexpr int KITLIST_OK = 0;
-constexpr int KITLIST_MALFORMED = 13;      // ERROR_INVALID_DATA
-constexpr int KITLIST_BAD_ARGUMENTS = 160; // ERROR_BAD_ARGUMENTS
+constexpr int KITLIST_MALFORMED = 13;       // ERROR_INVALID_DATA
+constexpr int KITLIST_BAD_ARGUMENTS = 160;  // ERROR_BAD_ARGUMENTS
 
 // Longest accepted tokens, in characters (the fixed buffers less their terminator).
 constexpr size_t KITLIST_MAX_PRODUCT_CODE = 39;

@@ -48,8 +48,8 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
         if (now - m_sampleTick > 1000) {
             DWORD elapsed = now - m_startTick;
             if (m_countBytes) {
-                g_transferRate = static_cast<double>(progress) / static_cast<double>(elapsed) /
-                                 1000.0 * 1024.0;
+                g_transferRate =
+                    static_cast<double>(progress) / static_cast<double>(elapsed) / 1000.0 * 1024.0;
             }
             m_sampleTick = now;
         }

@@ -38,7 +38,9 @@ class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiat
 
     // True when no HTTP answer was seen (served from the cache, or not HTTP) or the answer's
     // status was 2xx.
-    bool httpStatusAcceptable() const { return m_httpStatus == 0 || (m_httpStatus >= 200 && m_httpStatus <= 299); }
+    bool httpStatusAcceptable() const {
+        return m_httpStatus == 0 || (m_httpStatus >= 200 && m_httpStatus <= 299);
+    }
 
     LONG m_refCount = 0;
     LONG m_aborted = 0;

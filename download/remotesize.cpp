@@ -5,7 +5,8 @@
 DWORD queryRemoteSize(const wchar_t* url, int32_t* size) {
     if (url == nullptr || size == nullptr) return ERROR_BAD_ARGUMENTS;
     *size = 0;
-    HINTERNET root = InternetOpenW(L"TalvoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET root =
+        InternetOpenW(L"TalvoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (root == nullptr) return GetLastError();
     HINTERNET request = InternetOpenUrlW(root, url, nullptr, 0, 0, 0);
     if (request == nullptr) {

@@ -64,7 +64,8 @@ bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
     if (state == -1 || state == 1) return true;
     const wchar_t* text = getResourceText(IDS_ALREADY_INSTALLED);
     if (g_silentMode) {
-        writeLog(L"[WENVAROTH] MessageBox(%s, %s). Silent Action taken: NO", text, g_messageCaption);
+        writeLog(L"[WENVAROTH] MessageBox(%s, %s). Silent Action taken: NO", text,
+                 g_messageCaption);
         return false;
     }
     return MessageBoxW(g_progressWindow.load(), text, g_messageCaption,
@@ -210,7 +211,8 @@ bool composeFileUrl(const DownloadableFile& file, wchar_t* url) {
     if (!textCopy(url, kPathChars, base) ||
         (file.relativePath && !appendUrlSegment(url, kPathChars, file.relativePath.get())) ||
         !appendUrlSegment(url, kPathChars, file.name.get())) {
-        writeLog(L"[WENVAROTH] Download address too long for %s", file.name ? file.name.get() : L"");
+        writeLog(L"[WENVAROTH] Download address too long for %s",
+                 file.name ? file.name.get() : L"");
         url[0] = L'\0';
         return false;
     }

@@ -44,7 +44,8 @@ int removeFolderTree(const wchar_t* path) {
     }
     FindClose(search);
     // A link is never entered: what it points to lies outside the tree.
-    if (isDirectory(found.dwFileAttributes) && !isLink(found.dwFileAttributes)) removeChildren(path);
+    if (isDirectory(found.dwFileAttributes) && !isLink(found.dwFileAttributes))
+        removeChildren(path);
 
     search = FindFirstFileW(path, &found);
     if (search == INVALID_HANDLE_VALUE) {

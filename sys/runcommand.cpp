@@ -30,6 +30,7 @@ int RunCommand(wchar_t* commandLine, const wchar_t* workingFolder) {
     } else {
         writeLog(L"[WENVAROTH] Failed to run: %s", commandLine);
     }
-    if (switched && g_pfnWow64RevertFsRedirection != nullptr) g_pfnWow64RevertFsRedirection(redirection);
+    if (switched && g_pfnWow64RevertFsRedirection != nullptr)
+        g_pfnWow64RevertFsRedirection(redirection);
     return started ? 1 : 0;
 }

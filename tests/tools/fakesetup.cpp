@@ -20,7 +20,8 @@ namespace {
 std::string utf8(const std::wstring& text) {
     int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(length > 0 ? length - 1 : 0, '\0');
-    if (length > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], length, nullptr, nullptr);
+    if (length > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], length, nullptr, nullptr);
     return out;
 }
 
@@ -36,8 +37,8 @@ void listFiles(const std::wstring& root, const std::wstring& relative, FILE* rep
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             listFiles(root, path, report);
         } else {
-            unsigned long long size = (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) |
-                                      found.nFileSizeLow;
+            unsigned long long size =
+                (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
             fprintf(report, "file=%s|%llu\n", utf8(path).c_str(), size);
         }
     } while (FindNextFileW(search, &found));
@@ -74,7 +75,8 @@ int wmain(int argc, wchar_t** argv) {
             CloseHandle(process.hProcess);
             // Until the file exists, so that the bootstrapper meets it held.
             for (int i = 0; i < 100 && GetFileAttributesW((kit + L"\\held.dat").c_str()) ==
-                                           INVALID_FILE_ATTRIBUTES; ++i) {
+                                           INVALID_FILE_ATTRIBUTES;
+                 ++i) {
                 Sleep(50);
             }
         }
@@ -94,7 +96,8 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(report, "cwd=%s\n", utf8(cwd).c_str());
     fprintf(report, "kit=%s\n", utf8(kit).c_str());
     listFiles(kit, L"", report);
-    bool contacts = GetFileAttributesW((kit + L"\\contacts.xml").c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool contacts =
+        GetFileAttributesW((kit + L"\\contacts.xml").c_str()) != INVALID_FILE_ATTRIBUTES;
     fprintf(report, "contacts=%d\n", contacts ? 1 : 0);
     fclose(report);
     CopyFileW((kit + L"\\setup.xml").c_str(), (reportPath + L".setup.xml").c_str(), FALSE);

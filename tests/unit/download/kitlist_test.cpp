@@ -106,8 +106,10 @@ TEST_F(FetchKitList, NothingListeningIsAFailedTransfer) {
     EXPECT_NE(result, S_OK);
     auto lines = logLines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "[WENVAROTH] Downloading kitmd5.dat file from: "
-                                       "http://127.0.0.1:9/kit/kitmd5.dat; to: " + narrow(local));
+    EXPECT_EQ(lines[lines.size() - 2],
+              "[WENVAROTH] Downloading kitmd5.dat file from: "
+              "http://127.0.0.1:9/kit/kitmd5.dat; to: " +
+                  narrow(local));
     EXPECT_EQ(lines.back(), "[WENVAROTH] Cannot download file. Error :" +
                                 std::to_string(static_cast<unsigned long>(result)));
     EXPECT_TRUE(exists(local));  // the empty local file proves the folder writable
@@ -138,7 +140,8 @@ TEST_F(KitFolder, AllNamesTakenLeavesTheKitFolderUntouched) {
     g_kitFolder[0] = L'\0';
     EXPECT_FALSE(makeKitFolder(m_folder.c_str()));
     EXPECT_STREQ(g_kitFolder, L"");
-    EXPECT_EQ(logLines().back(), "[WENVAROTH] Cannot create a kit folder under " + narrow(m_folder));
+    EXPECT_EQ(logLines().back(),
+              "[WENVAROTH] Cannot create a kit folder under " + narrow(m_folder));
 }
 
 TEST_F(KitFolder, RelativeOrOverlongTemporaryFolderIsRefused) {

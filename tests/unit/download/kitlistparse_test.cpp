@@ -69,9 +69,8 @@ TEST(KitListParse, TokensAtTheirLimitsAreAcceptedOneMoreIsRejected) {
     EXPECT_EQ(ok.code.size(), 39u);
     EXPECT_EQ(ok.sizes.begin()->first.size(), 255u);
     EXPECT_EQ(ok.sizes.begin()->second, INT32_MAX);
-    for (const std::string& text :
-         {code + "P", code + " " + name + "n 1 c", code + " a " + size + "1 c",
-          code + " a 1 " + sum + "c"}) {
+    for (const std::string& text : {code + "P", code + " " + name + "n 1 c",
+                                    code + " a " + size + "1 c", code + " a 1 " + sum + "c"}) {
         Parsed p = parse(text);
         EXPECT_EQ(p.status, KITLIST_MALFORMED) << text.size();
         EXPECT_TRUE(p.code.empty());

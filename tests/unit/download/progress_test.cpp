@@ -26,7 +26,8 @@ TEST_F(Callback, CountsDeltasAcrossTransfersAndWrapsBackwards) {
     EXPECT_EQ(g_bytesReceived, 1000u);
     CBindStatusCallbackImpl second(nullptr);
     second.OnProgress(300, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
-    second.OnProgress(200, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);  // backwards: lowers the counter
+    second.OnProgress(200, 0, BINDSTATUS_DOWNLOADINGDATA,
+                      nullptr);  // backwards: lowers the counter
     EXPECT_EQ(g_bytesReceived, 1200u);
     CBindStatusCallbackImpl silent(nullptr, false);  // the kit-list fetch counts nothing
     silent.OnProgress(5000, 5000, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
@@ -47,7 +48,7 @@ TEST_F(Callback, RateIsSampledOnlyAfterMoreThanASecond) {
     g_now = 7500;  // within a second of the last sample
     callback.OnProgress(600000, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
     EXPECT_DOUBLE_EQ(g_transferRate.load(), 268.435456);
-    g_now = 8001;  // 1001 ms after it
+    g_now = 8001;                                                         // 1001 ms after it
     callback.OnProgress(600000, 0, BINDSTATUS_ENDDOWNLOADDATA, nullptr);  // other codes: no timing
     EXPECT_DOUBLE_EQ(g_transferRate.load(), 268.435456);
     callback.OnProgress(600000, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);

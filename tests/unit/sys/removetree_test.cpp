@@ -55,8 +55,10 @@ TEST_F(RemoveTree, AFileHeldOpenIsScheduledWithItsFolders) {
     CloseHandle(handle);
     // Scheduled for the next start: the held file, its folder and the root, in that order.
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
-                            0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key),
+        ERROR_SUCCESS);
     std::vector<wchar_t> value(65536);
     DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     LONG read = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
@@ -87,7 +89,8 @@ TEST_F(RemoveTree, LinksAreRemovedAsLinksAndNeverFollowed) {
         GTEST_SKIP() << "symbolic links cannot be made here (" << GetLastError() << ")";
     }
     DWORD attributes = GetFileAttributesW(folderLink.c_str());
-    ASSERT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the platform does not report the link";
+    ASSERT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
+        << "the platform does not report the link";
     EXPECT_EQ(removeFolderTree(root.c_str()), 1);
     EXPECT_FALSE(exists(root));
     EXPECT_TRUE(exists(precious));
@@ -128,9 +131,10 @@ TEST_F(RemoveTree, EntriesTooLongForAPathAreLeftNotCut) {
     EXPECT_EQ(removeFolderTree(root.c_str()), 1);
     EXPECT_TRUE(exists(deep));  // left in place, not some cut name deleted instead
     auto lines = logLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "[WENVAROTH] Path too long, left: " + narrow(inner) + "\\too-long-name.txt"),
-              lines.end());
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(),
+                  "[WENVAROTH] Path too long, left: " + narrow(inner) + "\\too-long-name.txt"),
+        lines.end());
     DeleteFileW(deep.c_str());
 }
 

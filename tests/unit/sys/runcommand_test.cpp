@@ -48,7 +48,8 @@ TEST_F(RunCommandTest, NullCommandLineIsZeroWithoutALogLine) {
 }
 
 TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
-    std::wstring line = cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
+    std::wstring line =
+        cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 1);
@@ -61,7 +62,8 @@ TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
     EXPECT_EQ(std::string(text).substr(0, m_folder.size()), narrow(m_folder));
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) + ", wait=-1, dir=" + narrow(m_folder) + ")");
+    EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) +
+                            ", wait=-1, dir=" + narrow(m_folder) + ")");
     EXPECT_EQ(lines[1], "[WENVAROTH] Running: " + narrow(line) + " in " + narrow(m_folder));
     EXPECT_EQ(lines[2].rfind("[WENVAROTH] Started " + narrow(line) + " with pid ", 0), 0u);
 }

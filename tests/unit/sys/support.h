@@ -46,7 +46,8 @@ class TempFolderTest : public ::testing::Test {
     static void wipe(const std::wstring& path) {
         DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             WIN32_FIND_DATAW found;
             HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
             if (search != INVALID_HANDLE_VALUE) {
@@ -58,8 +59,10 @@ class TempFolderTest : public ::testing::Test {
             }
         }
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-        else DeleteFileW(path.c_str());
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveDirectoryW(path.c_str());
+        else
+            DeleteFileW(path.c_str());
     }
 
     std::wstring path(const std::wstring& leaf) const { return m_folder + L"\\" + leaf; }
@@ -98,7 +101,9 @@ class TempFolderTest : public ::testing::Test {
         }
         return lines;
     }
-    static std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+    static std::string narrow(const std::wstring& text) {
+        return std::string(text.begin(), text.end());
+    }
 
     std::wstring m_folder;
     std::wstring m_logFile;
