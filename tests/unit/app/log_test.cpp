@@ -1,13 +1,10 @@
 // The log: nothing without the option, one stamped CR LF line per call, appended, flushed.
-#include <gtest/gtest.h>
+#include "tests/unit/support.h"
 
-#include <string>
-
-#include "app/runstate.h"
-#include "log/log.h"
-
+namespace unit_test {
 namespace {
 
+// Only the log's file name is set up here: opening it is what these tests are about.
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -22,21 +19,7 @@ class LogTest : public ::testing::Test {
         DeleteFileW(path_);
         g_logPath[0] = L'\0';
     }
-    static void closeLog() {
-        if (g_logFile != nullptr) fclose(g_logFile);
-        g_logFile = nullptr;
-        g_logEnabled = 0;
-    }
-    std::string contents() const {
-        FILE* f = _wfopen(path_, L"rb");
-        if (f == nullptr) return "<missing>";
-        std::string text;
-        char chunk[512];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
-        fclose(f);
-        return text;
-    }
+    std::string contents() const { return readFile(path_); }
     wchar_t path_[MAX_PATH] = {};
 };
 
@@ -91,7 +74,7 @@ TEST_F(LogTest, UnrepresentableCharactersBecomeQuestionMarks) {
 TEST_F(LogTest, LongMessagesAreNotCut) {
     g_logEnabled = 1;
     openLogFile();
-    std::wstring long_text(5000, L'x');
+    WideString long_text(5000, L'x');
     writeLog(L"%s|", long_text.c_str());
     closeLog();
     EXPECT_NE(contents().find(std::string(5000, 'x') + "|\r\n"), std::string::npos);
@@ -107,3 +90,4 @@ TEST_F(LogTest, AFileThatCannotBeOpenedTurnsLoggingOff) {
 }
 
 }  // namespace
+}  // namespace unit_test

@@ -1,9 +1,9 @@
 #include "download/kitlist.h"
 
 #include "download/worker.h"
-#include "support.h"
+#include "tests/unit/support.h"
 
-namespace download_test {
+namespace unit_test {
 namespace {
 
 TEST(AppendUrlSegment, OneSlashBetween) {
@@ -179,4 +179,4 @@ TEST(QueryProductState, UnknownAndEmptyCodes) {
 }
 
 }  // namespace
-}  // namespace download_test
+}  // namespace unit_test

@@ -1,9 +1,9 @@
 #include "download/prerequisites.h"
 
 #include "app/runstate.h"
-#include "support.h"
+#include "tests/unit/support.h"
 
-namespace download_test {
+namespace unit_test {
 namespace {
 
 class Prerequisites : public TempFolderTest {
@@ -95,4 +95,4 @@ TEST_F(Prerequisites, NothingListedNothingLogged) {
 }
 
 }  // namespace
-}  // namespace download_test
+}  // namespace unit_test

@@ -1,8 +1,8 @@
 #include "download/progress.h"
 
-#include "support.h"
+#include "tests/unit/support.h"
 
-namespace download_test {
+namespace unit_test {
 namespace {
 
 DWORD g_now = 0;
@@ -121,4 +121,4 @@ TEST_F(Callback, HttpStatusDecidesAcceptance) {
 }
 
 }  // namespace
-}  // namespace download_test
+}  // namespace unit_test

@@ -2,7 +2,7 @@
 
 #include "support.h"
 
-namespace manifest_test {
+namespace unit_test {
 namespace {
 
 using Loader = ManifestTest;
@@ -216,7 +216,7 @@ TEST_F(Loader, AbsentDisplayElementsLeaveTheirTextsEmpty) {
 }
 
 TEST_F(Loader, OutOfMemoryHasDefinedOutcomes) {
-    std::wstring file = write(L"locations.xml", kExample);
+    WideString file = write(L"locations.xml", kExample);
     FaultyMemory memory;
     memory.failString = file;  // the path VARIANT
     EXPECT_EQ(loadManifestUsing(file.c_str(), memory), E_OUTOFMEMORY);
@@ -246,4 +246,4 @@ TEST_F(Loader, OutOfMemoryHasDefinedOutcomes) {
 }
 
 }  // namespace
-}  // namespace manifest_test
+}  // namespace unit_test

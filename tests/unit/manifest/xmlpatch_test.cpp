@@ -2,7 +2,7 @@
 
 #include "support.h"
 
-namespace manifest_test {
+namespace unit_test {
 namespace {
 
 const char kSettings[] = R"(<?xml version="1.0" encoding="utf-8"?>
@@ -23,7 +23,7 @@ class Patcher : public ManifestTest {
         g_xmlPatches.push_back(std::move(patch));
     }
     // The text of the node that `query` selects in `file`, or "<none>".
-    static std::wstring nodeText(const std::wstring& file, const wchar_t* query) {
+    static std::wstring nodeText(const WideString& file, const wchar_t* query) {
         XmlMemory memory;
         XmlDocument document(memory);
         HRESULT hr;
@@ -36,13 +36,13 @@ class Patcher : public ManifestTest {
         }
         return text.get();
     }
-    static FILETIME lastWrite(const std::wstring& file) {
+    static FILETIME lastWrite(const WideString& file) {
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
         return data.ftLastWriteTime;
     }
     // Dates the file back, so that a later save is visible in its time stamp.
-    static void ageFile(const std::wstring& file) {
+    static void ageFile(const WideString& file) {
         HANDLE handle =
             CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -50,13 +50,13 @@ class Patcher : public ManifestTest {
         SetFileTime(handle, nullptr, nullptr, &old);
         CloseHandle(handle);
     }
-    static bool wasSaved(const std::wstring& file) {
+    static bool wasSaved(const WideString& file) {
         return lastWrite(file).dwHighDateTime != 0x01000000;
     }
 };
 
 TEST_F(Patcher, WithoutPatchesTheFileIsStillSavedUnchanged) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     ageFile(file);
     applyXmlPatches(file.c_str());
     EXPECT_TRUE(wasSaved(file));
@@ -67,7 +67,7 @@ TEST_F(Patcher, WithoutPatchesTheFileIsStillSavedUnchanged) {
 }
 
 TEST_F(Patcher, AppliesValidPatchesInOrderAndSkipsEmptyOnes) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/install/mode", L"full");
     addPatch(L"/setup/install/mode", L"");
     addPatch(L"", L"x");
@@ -94,7 +94,7 @@ TEST_F(Patcher, AppliesValidPatchesInOrderAndSkipsEmptyOnes) {
 }
 
 TEST_F(Patcher, UnreachableNodesAreLoggedAndTheRestStillApplies) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/rejected", L"x");    // its query fails
     addPatch(L"/setup/missing", L"none");  // its query matches nothing
     addPatch(L"/setup/install/mode", L"full");
@@ -112,14 +112,14 @@ TEST_F(Patcher, UnreachableNodesAreLoggedAndTheRestStillApplies) {
 
 TEST_F(Patcher, AMissingOrBrokenFileIsLoggedAndNotWritten) {
     addPatch(L"/setup/install/mode", L"full");
-    std::wstring missing = path(L"missing.xml");
+    WideString missing = path(L"missing.xml");
     applyXmlPatches(missing.c_str());
     EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
 
     const std::string brokenText = "<setup><install><mode>minimal</mode></install>";
-    std::wstring broken = write(L"broken.xml", brokenText);
+    WideString broken = write(L"broken.xml", brokenText);
     applyXmlPatches(broken.c_str());
-    EXPECT_EQ(read(broken), brokenText);
+    EXPECT_EQ(readFile(broken), brokenText);
     EXPECT_EQ(logLines(), (std::vector<std::string>{
                               "[WENVAROTH] Applying xmlpatches on file " + narrow(missing),
                               "[WENVAROTH] Cannot load xml " + narrow(missing),
@@ -129,7 +129,7 @@ TEST_F(Patcher, AMissingOrBrokenFileIsLoggedAndNotWritten) {
 }
 
 TEST_F(Patcher, TheAffiliatePatchComesLastAndWins) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/install/affiliate_source", L"manifest");
     appendAffiliatePatch(L"partner7");
     ASSERT_EQ(g_xmlPatches.size(), 2u);
@@ -147,14 +147,14 @@ TEST_F(Patcher, TheAffiliatePatchComesLastAndWins) {
     // A settings file without the node: logged, the file is still saved without it.
     g_xmlPatches.clear();
     appendAffiliatePatch(L"partner7");
-    std::wstring bare = write(L"bare.xml", "<setup><install/></setup>");
+    WideString bare = write(L"bare.xml", "<setup><install/></setup>");
     applyXmlPatches(bare.c_str());
     EXPECT_EQ(nodeText(bare, L"/setup/install/affiliate_source"), L"<none>");
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Cannot access node /setup/install/affiliate_source");
 }
 
 TEST_F(Patcher, AFailedSaveIsLogged) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/install/mode", L"full");
     // Readers may share the file, writers may not: the load works, the save cannot.
     HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -169,13 +169,13 @@ TEST_F(Patcher, AFailedSaveIsLogged) {
 }
 
 TEST_F(Patcher, OutOfMemoryHasDefinedOutcomes) {
-    std::wstring file = write(L"setup.xml", kSettings);
+    WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/install/mode", L"full");
     addPatch(L"/setup/install/@lang", L"de");
     FaultyMemory memory;
     memory.failString = file;  // no path VARIANT: nothing loaded, nothing written
     applyXmlPatchesUsing(file.c_str(), memory);
-    EXPECT_EQ(read(file), kSettings);
+    EXPECT_EQ(readFile(file), kSettings);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Cannot load xml " + narrow(file));
 
     memory.failString = L"full";  // one new text cannot be handed over; the other still applies
@@ -186,4 +186,4 @@ TEST_F(Patcher, OutOfMemoryHasDefinedOutcomes) {
 }
 
 }  // namespace
-}  // namespace manifest_test
+}  // namespace unit_test

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(GuardedString, GrowsByTheDocumentedSteps) {
+TEST(GuardedString, GrowsInSteps) {
     GuardedString s;
     EXPECT_EQ(s.capacity(), 64u);
     EXPECT_STREQ(s.c_str(), L"");

@@ -1,8 +1,8 @@
 #include "sys/removetree.h"
 
-#include "support.h"
+#include "tests/unit/support.h"
 
-namespace download_test {
+namespace unit_test {
 namespace {
 
 using RemoveTree = TempFolderTest;
@@ -11,14 +11,14 @@ TEST_F(RemoveTree, NullEmptyAndMissingPaths) {
     EXPECT_EQ(removeFolderTree(nullptr), 0);
     EXPECT_EQ(removeFolderTree(L""), 0);
     EXPECT_TRUE(logLines().empty());
-    std::wstring missing = path(L"missing");
+    WideString missing = path(L"missing");
     EXPECT_EQ(removeFolderTree(missing.c_str()), 0);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Error finding path " + narrow(missing) + " (2)");
 }
 
 TEST_F(RemoveTree, APlainFileAndAnEmptyFolder) {
-    std::wstring file = write(L"a.txt", "x");
-    std::wstring other = write(L"b.txt", "y");
+    WideString file = write(L"a.txt", "x");
+    WideString other = write(L"b.txt", "y");
     EXPECT_EQ(removeFolderTree(file.c_str()), 1);
     EXPECT_FALSE(exists(file));
     EXPECT_TRUE(exists(other));
@@ -28,13 +28,13 @@ TEST_F(RemoveTree, APlainFileAndAnEmptyFolder) {
 }
 
 TEST_F(RemoveTree, NestedFoldersWithHiddenFilesAreEmptiedBottomUp) {
-    std::wstring root = path(L"kit");
+    WideString root = path(L"kit");
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((root + L"\\a").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((root + L"\\a\\b").c_str(), nullptr));
     write(L"kit\\top.txt", "1");
     write(L"kit\\a\\mid.txt", "2");
-    std::wstring hidden = write(L"kit\\a\\b\\deep.txt", "3");
+    WideString hidden = write(L"kit\\a\\b\\deep.txt", "3");
     SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(removeFolderTree(root.c_str()), 1);
     EXPECT_FALSE(exists(root));
@@ -42,10 +42,10 @@ TEST_F(RemoveTree, NestedFoldersWithHiddenFilesAreEmptiedBottomUp) {
 }
 
 TEST_F(RemoveTree, AFileHeldOpenIsScheduledWithItsFolders) {
-    std::wstring root = path(L"kit");
+    WideString root = path(L"kit");
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
-    std::wstring held = write(L"kit\\sub\\held.dat", "held");
+    WideString held = write(L"kit\\sub\\held.dat", "held");
     write(L"kit\\free.txt", "free");
     HANDLE handle = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -65,25 +65,25 @@ TEST_F(RemoveTree, AFileHeldOpenIsScheduledWithItsFolders) {
                                  reinterpret_cast<BYTE*>(value.data()), &bytes);
     RegCloseKey(key);
     ASSERT_EQ(read, ERROR_SUCCESS);
-    std::wstring all(value.data(), bytes / sizeof(wchar_t));
+    WideString all(value.data(), bytes / sizeof(wchar_t));
     size_t file = all.find(held);
-    size_t sub = all.find(root + L"\\sub" + std::wstring(1, L'\0'));
-    size_t top = all.find(root + std::wstring(1, L'\0'));
-    EXPECT_NE(file, std::wstring::npos);
-    EXPECT_NE(sub, std::wstring::npos);
-    EXPECT_NE(top, std::wstring::npos);
+    size_t sub = all.find(root + L"\\sub" + WideString(1, L'\0'));
+    size_t top = all.find(root + WideString(1, L'\0'));
+    EXPECT_NE(file, WideString::npos);
+    EXPECT_NE(sub, WideString::npos);
+    EXPECT_NE(top, WideString::npos);
     EXPECT_LT(file, sub);
     EXPECT_LT(sub, top);
 }
 
 TEST_F(RemoveTree, LinksAreRemovedAsLinksAndNeverFollowed) {
-    std::wstring outside = path(L"outside");
+    WideString outside = path(L"outside");
     ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
-    std::wstring precious = write(L"outside\\precious.txt", "keep");
-    std::wstring root = path(L"kit");
+    WideString precious = write(L"outside\\precious.txt", "keep");
+    WideString root = path(L"kit");
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-    std::wstring folderLink = root + L"\\folderlink";
-    std::wstring fileLink = root + L"\\filelink.txt";
+    WideString folderLink = root + L"\\folderlink";
+    WideString fileLink = root + L"\\filelink.txt";
     if (!CreateSymbolicLinkW(folderLink.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
         !CreateSymbolicLinkW(fileLink.c_str(), precious.c_str(), 0)) {
         GTEST_SKIP() << "symbolic links cannot be made here (" << GetLastError() << ")";
@@ -98,11 +98,11 @@ TEST_F(RemoveTree, LinksAreRemovedAsLinksAndNeverFollowed) {
 }
 
 TEST_F(RemoveTree, AGivenLinkIsRemovedWithoutItsTarget) {
-    std::wstring outside = path(L"outside");
+    WideString outside = path(L"outside");
     ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
-    std::wstring precious = write(L"outside\\precious.txt", "keep");
+    WideString precious = write(L"outside\\precious.txt", "keep");
     ASSERT_TRUE(CreateDirectoryW(path(L"holder").c_str(), nullptr));
-    std::wstring link = path(L"holder\\link");
+    WideString link = path(L"holder\\link");
     if (!CreateSymbolicLinkW(link.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
         GTEST_SKIP() << "symbolic links cannot be made here (" << GetLastError() << ")";
     }
@@ -118,13 +118,13 @@ TEST_F(RemoveTree, AGivenLinkIsRemovedWithoutItsTarget) {
 
 TEST_F(RemoveTree, EntriesTooLongForAPathAreLeftNotCut) {
     // A folder whose path is near the limit, holding a name that would pass 259 characters.
-    std::wstring root = path(L"kit");
+    WideString root = path(L"kit");
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     size_t room = 259 - root.size() - 1;
-    std::wstring longName(room - 5, L'n');
-    std::wstring inner = root + L"\\" + longName;
+    WideString longName(room - 5, L'n');
+    WideString inner = root + L"\\" + longName;
     ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
-    std::wstring deep = L"\\\\?\\" + inner + L"\\too-long-name.txt";
+    WideString deep = L"\\\\?\\" + inner + L"\\too-long-name.txt";
     HANDLE file = CreateFileW(deep.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
@@ -139,4 +139,4 @@ TEST_F(RemoveTree, EntriesTooLongForAPathAreLeftNotCut) {
 }
 
 }  // namespace
-}  // namespace download_test
+}  // namespace unit_test

@@ -1,8 +1,8 @@
 #include "sys/runcommand.h"
 
-#include "support.h"
+#include "tests/unit/support.h"
 
-namespace download_test {
+namespace unit_test {
 namespace {
 
 int g_disabled = 0;
@@ -35,10 +35,10 @@ class RunCommandTest : public TempFolderTest {
         g_pfnWow64RevertFsRedirection = nullptr;
         TempFolderTest::TearDown();
     }
-    std::wstring cmd() const {
+    WideString cmd() const {
         wchar_t system[MAX_PATH];
         GetSystemDirectoryW(system, MAX_PATH);
-        return std::wstring(system) + L"\\cmd.exe";
+        return WideString(system) + L"\\cmd.exe";
     }
 };
 
@@ -48,7 +48,7 @@ TEST_F(RunCommandTest, NullCommandLineIsZeroWithoutALogLine) {
 }
 
 TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
-    std::wstring line =
+    WideString line =
         cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
@@ -69,7 +69,7 @@ TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
 }
 
 TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
-    std::wstring line = cmd() + L" /c exit 3";
+    WideString line = cmd() + L" /c exit 3";
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
@@ -80,7 +80,7 @@ TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
 }
 
 TEST_F(RunCommandTest, MissingProgramIsZeroAndLogged) {
-    std::wstring line = path(L"missing.exe");
+    WideString line = path(L"missing.exe");
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 0);
@@ -90,7 +90,7 @@ TEST_F(RunCommandTest, MissingProgramIsZeroAndLogged) {
 TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
     g_pfnWow64DisableFsRedirection = fakeDisable;
     g_pfnWow64RevertFsRedirection = fakeRevert;
-    std::wstring line = cmd() + L" /c exit 0";
+    WideString line = cmd() + L" /c exit 0";
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
@@ -103,7 +103,7 @@ TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
     EXPECT_EQ(g_reverted, 1);
     EXPECT_EQ(g_revertedWith, reinterpret_cast<PVOID>(0x1234));
 
-    std::wstring missing = path(L"missing.exe");
+    WideString missing = path(L"missing.exe");
     std::vector<wchar_t> bad(missing.begin(), missing.end());
     bad.push_back(L'\0');
     EXPECT_EQ(RunCommand(bad.data(), nullptr), 0);
@@ -116,4 +116,4 @@ TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
 }
 
 }  // namespace
-}  // namespace download_test
+}  // namespace unit_test

@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-namespace ui_test {
+namespace unit_test {
 namespace {
 
 using Dialog = DialogTest;
@@ -258,7 +258,7 @@ TEST_F(Dialog, WorkerCloseNeverAsksAndEndsTheLoop) {
     EXPECT_TRUE(cancelled());
     EXPECT_EQ(g_progressWindow.load(), nullptr);
     EXPECT_TRUE(pump(0));  // WM_QUIT
-    EXPECT_EQ(count(logText(), kQuitLine), 1u);
+    EXPECT_EQ(logCount(kQuitLine), 1u);
 }
 
 TEST_F(Dialog, SilentCloseNeverAsks) {
@@ -269,7 +269,7 @@ TEST_F(Dialog, SilentCloseNeverAsks) {
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_TRUE(cancelled());
     EXPECT_TRUE(pump(0));
-    EXPECT_EQ(count(logText(), kQuitLine), 1u);
+    EXPECT_EQ(logCount(kQuitLine), 1u);
 }
 
 TEST_F(Dialog, UserAnswersNoThenYes) {
@@ -300,7 +300,7 @@ TEST_F(Dialog, UserAnswersNoThenYes) {
     EXPECT_EQ(g_progressWindow.load(), nullptr);
     EXPECT_TRUE(pump(0));
     // A user's Yes is not logged.
-    EXPECT_EQ(count(logText(), "Action taken"), 0u);
+    EXPECT_EQ(logCount("Action taken"), 0u);
 }
 
 TEST_F(Dialog, WorkerCloseWhileTheQuestionIsOpenWins) {
@@ -315,7 +315,7 @@ TEST_F(Dialog, WorkerCloseWhileTheQuestionIsOpenWins) {
     EXPECT_EQ(findQuestion(dialog), nullptr);
     EXPECT_TRUE(cancelled());
     EXPECT_EQ(g_progressWindow.load(), nullptr);
-    EXPECT_EQ(count(logText(), kQuitLine), 1u);
+    EXPECT_EQ(logCount(kQuitLine), 1u);
     // One quit, and nothing else queued for the gone window.
     MSG message;
     int quits = 0;
@@ -332,7 +332,7 @@ TEST_F(Dialog, CloseRequestedBeforeTheWindowExistedIsHonouredOnce) {
     EXPECT_TRUE(pump(200));
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_TRUE(cancelled());
-    EXPECT_EQ(count(logText(), kQuitLine), 1u);
+    EXPECT_EQ(logCount(kQuitLine), 1u);
 
     // The worker's late send and the self-posted close can both arrive: one close.
     ResetEvent(g_cancelEvent);
@@ -341,7 +341,7 @@ TEST_F(Dialog, CloseRequestedBeforeTheWindowExistedIsHonouredOnce) {
     SendMessageW(dialog, WM_CLOSE, 1, 0);
     EXPECT_FALSE(IsWindow(dialog));
     pump(100);
-    EXPECT_EQ(count(logText(), kQuitLine), 2u);
+    EXPECT_EQ(logCount(kQuitLine), 2u);
 }
 
 TEST_F(Dialog, TaskbarOnlyOnCodeFour) {
@@ -367,4 +367,4 @@ TEST_F(Dialog, TaskbarOnlyOnCodeFour) {
 }
 
 }  // namespace
-}  // namespace ui_test
+}  // namespace unit_test

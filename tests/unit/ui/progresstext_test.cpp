@@ -3,7 +3,7 @@
 
 #include "support.h"
 
-namespace ui_test {
+namespace unit_test {
 namespace {
 
 class ProgressText : public ::testing::Test {
@@ -123,4 +123,4 @@ TEST_F(ProgressText, TimeLeftWithWordsTooLongFallsBackToClockForm) {
 }
 
 }  // namespace
-}  // namespace ui_test
+}  // namespace unit_test

@@ -1,28 +1,20 @@
-// Shared pieces of the progress-window tests: the run state the window reads, the real dialog
-// from the linked resources, a log captured in a temporary folder, and message pumping.
+// Pieces of the progress-window tests alone: the run state the window reads, the real dialog
+// from the linked resources, and message pumping.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <wchar.h>
-
-#include <string>
-
-#include "app/runstate.h"
-#include "log/log.h"
 #include "res/resource.h"
+#include "tests/unit/support.h"
 #include "ui/progressdialog.h"
 #include "ui/progresstext.h"
 
-namespace ui_test {
+namespace unit_test {
 
 // What the main flow prepares before the dialog exists, done once for the whole executable.
 inline void prepareRunState() {
     static bool prepared = false;
     if (prepared) return;
     prepared = true;
-    InitializeCriticalSection(&g_stateLock);
-    InitializeCriticalSection(&g_taskbarLock);
+    prepareLocks();
     g_mainThreadId = GetCurrentThreadId();
     g_moduleInstance = GetModuleHandleW(nullptr);
     g_resourceModule = g_moduleInstance;
@@ -87,9 +79,9 @@ inline bool pump(DWORD milliseconds) {
     return quit;
 }
 
-// A fresh dialog per test, with the globals it reads set as the main flow sets them, a log in a
-// temporary folder and a cancel event; everything is gone again after the test.
-class DialogTest : public ::testing::Test {
+// A fresh dialog per test, with the globals it reads set as the main flow sets them, the log
+// captured and a cancel event; everything is gone again after the test.
+class DialogTest : public TempFolderTest {
   protected:
     void SetUp() override {
         prepareRunState();
@@ -100,16 +92,7 @@ class DialogTest : public ::testing::Test {
         g_progressWindow = nullptr;
         textCopy(g_productName, L"Example Product");
         textCopy(g_messageCaption, L"Example Maker");
-        wchar_t temp[MAX_PATH];
-        ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-        static int counter = 0;
-        wchar_t name[64];
-        swprintf(name, 64, L"wvui_%lu_%d.log", GetCurrentProcessId(), ++counter);
-        m_log = std::wstring(temp) + name;
-        ASSERT_TRUE(textCopy(g_logPath, m_log.c_str()));
-        g_logEnabled = 1;
-        openLogFile();
-        ASSERT_NE(g_logFile, nullptr);
+        TempFolderTest::SetUp();
         g_cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ASSERT_NE(g_cancelEvent, nullptr);
     }
@@ -124,10 +107,7 @@ class DialogTest : public ::testing::Test {
         g_silentMode = 0;
         g_osVersion = 0;
         resetProgressState();
-        if (g_logFile != nullptr) fclose(g_logFile);
-        g_logFile = nullptr;
-        g_logEnabled = 0;
-        DeleteFileW(m_log.c_str());
+        TempFolderTest::TearDown();
     }
 
     HWND createDialog() {
@@ -136,30 +116,17 @@ class DialogTest : public ::testing::Test {
         return m_dialog;
     }
     bool cancelled() const { return WaitForSingleObject(g_cancelEvent, 0) == WAIT_OBJECT_0; }
-    std::string logText() const {
-        fflush(g_logFile);
-        std::string text;
-        FILE* file = _wfopen(m_log.c_str(), L"rb");
-        if (file == nullptr) return text;
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-        fclose(file);
-        return text;
-    }
-    static size_t count(const std::string& text, const std::string& part) {
+    // How many log lines hold `part`.
+    size_t logCount(const std::string& part) const {
         size_t found = 0;
-        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-            ++found;
-        }
+        for (const std::string& line : logLines()) found += line.find(part) != std::string::npos;
         return found;
     }
 
     HWND m_dialog = nullptr;
-    std::wstring m_log;
 };
 
 constexpr const char* kQuitLine =
     "[WENVAROTH] MessageBox(Are you sure you want to quit?, Example Maker). Action taken: YES";
 
-}  // namespace ui_test
+}  // namespace unit_test
