@@ -9,74 +9,89 @@
 
 namespace {
 
-OsProbeAnswers answers(DWORD major, DWORD minor, BYTE type, const wchar_t* servicePack = L"",
-                       BOOL server = FALSE, BOOL ok = TRUE) {
-    OsProbeAnswers a;
-    a.isServer = server;
-    a.versionOk = ok;
-    a.version.dwMajorVersion = major;
-    a.version.dwMinorVersion = minor;
-    a.version.wProductType = type;
-    wcsncpy(a.version.szCSDVersion, servicePack, 127);
-    return a;
-}
-
 TEST(OperatingSystemCode, ClassifiesEveryRow) {
     const BYTE ws = VER_NT_WORKSTATION, server = VER_NT_SERVER;
-    EXPECT_EQ(classifyOs(answers(5, 0, ws)), 0);
-    EXPECT_EQ(classifyOs(answers(5, 1, ws)), 1);
-    EXPECT_EQ(classifyOs(answers(5, 2, server)), 1);  // product type not looked at on 5.x
-    EXPECT_EQ(classifyOs(answers(4, 9, ws)), 0);
-    EXPECT_EQ(classifyOs(answers(6, 0, ws)), 2);
-    EXPECT_EQ(classifyOs(answers(6, 0, ws, L"Service Pack 2")), 3);
-    EXPECT_EQ(classifyOs(answers(6, 0, server, L"Service Pack 2")), 0);
-    EXPECT_EQ(classifyOs(answers(6, 1, ws)), 4);
-    EXPECT_EQ(classifyOs(answers(6, 1, ws, L"Service Pack 1")), 4);
-    EXPECT_EQ(classifyOs(answers(6, 1, VER_NT_DOMAIN_CONTROLLER)), 0);
-    EXPECT_EQ(classifyOs(answers(6, 2, ws)), 0);
-    EXPECT_EQ(classifyOs(answers(10, 0, ws)), 2);  // only the minor version counts from 6 on
-}
-
-TEST(OperatingSystemCode, ServerAnswerOrFailedQueryGivesZero) {
-    EXPECT_EQ(classifyOs(answers(6, 1, VER_NT_WORKSTATION, L"", TRUE)), 0);
-    EXPECT_EQ(classifyOs(answers(6, 1, VER_NT_WORKSTATION, L"", FALSE, FALSE)), 0);
+    struct Case {
+        DWORD major, minor;
+        BYTE type;
+        const wchar_t* servicePack;
+        BOOL isServer, versionOk;
+        int code;
+    } const cases[] = {
+        {5, 0, ws, L"", FALSE, TRUE, 0},
+        {5, 1, ws, L"", FALSE, TRUE, 1},
+        {5, 2, server, L"", FALSE, TRUE, 1},  // product type not looked at on 5.x
+        {4, 9, ws, L"", FALSE, TRUE, 0},
+        {6, 0, ws, L"", FALSE, TRUE, 2},
+        {6, 0, ws, L"Service Pack 2", FALSE, TRUE, 3},
+        {6, 0, server, L"Service Pack 2", FALSE, TRUE, 0},
+        {6, 1, ws, L"", FALSE, TRUE, 4},
+        {6, 1, ws, L"Service Pack 1", FALSE, TRUE, 4},
+        {6, 1, VER_NT_DOMAIN_CONTROLLER, L"", FALSE, TRUE, 0},
+        {6, 2, ws, L"", FALSE, TRUE, 0},
+        {10, 0, ws, L"", FALSE, TRUE, 2},  // only the minor version counts from 6 on
+        {6, 1, ws, L"", TRUE, TRUE, 0},    // the server answer wins
+        {6, 1, ws, L"", FALSE, FALSE, 0},  // a failed query
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.major << "." << c.minor << " type " << int(c.type)
+                                        << " server " << c.isServer << " ok " << c.versionOk);
+        OsProbeAnswers a = {};
+        a.isServer = c.isServer;
+        a.versionOk = c.versionOk;
+        a.version.dwMajorVersion = c.major;
+        a.version.dwMinorVersion = c.minor;
+        a.version.wProductType = c.type;
+        wcsncpy(a.version.szCSDVersion, c.servicePack, 127);
+        EXPECT_EQ(classifyOs(a), c.code);
+    }
 }
 
 TEST(AffiliateTag, TakenFromTheParentsFileNameOnly) {
-    wchar_t tag[260];
-    EXPECT_TRUE(takeAffiliateTag(L"C:\\dl\\product[partner7].exe", tag, 260));
-    EXPECT_STREQ(tag, L"partner7");
-    EXPECT_TRUE(takeAffiliateTag(L"C:\\dl\\setup[].exe", tag, 260));
-    EXPECT_STREQ(tag, L"");
-    EXPECT_TRUE(takeAffiliateTag(L"C:\\a]\\x]y[z]w[v].exe", tag, 260));
-    EXPECT_STREQ(tag, L"z");
-    EXPECT_FALSE(takeAffiliateTag(L"C:\\a[b]\\run.exe", tag, 260));
-    EXPECT_FALSE(takeAffiliateTag(L"C:\\dl\\product[partner7.exe", tag, 260));
-    EXPECT_FALSE(takeAffiliateTag(L"C:\\dl\\product]x[.exe", tag, 260));
-    EXPECT_FALSE(takeAffiliateTag(L"", tag, 260));
-    EXPECT_STREQ(tag, L"");
-}
-
-TEST(AffiliateTag, TagTooLongForItsPlaceIsRefused) {
-    wchar_t tag[8];
-    EXPECT_FALSE(takeAffiliateTag(L"C:\\p[12345678].exe", tag, 8));
-    EXPECT_STREQ(tag, L"");
-    EXPECT_TRUE(takeAffiliateTag(L"C:\\p[1234567].exe", tag, 8));
+    struct Case {
+        const wchar_t* parent;
+        size_t room;
+        bool taken;
+        const wchar_t* tag;
+    } const cases[] = {
+        {L"C:\\dl\\product[partner7].exe", 260, true, L"partner7"},
+        {L"C:\\dl\\setup[].exe", 260, true, L""},
+        {L"C:\\a]\\x]y[z]w[v].exe", 260, true, L"z"},
+        {L"C:\\a[b]\\run.exe", 260, false, L""},
+        {L"C:\\dl\\product[partner7.exe", 260, false, L""},
+        {L"C:\\dl\\product]x[.exe", 260, false, L""},
+        {L"", 260, false, L""},
+        {L"C:\\p[1234567].exe", 8, true, L"1234567"},
+        {L"C:\\p[12345678].exe", 8, false, L""},  // too long for its place: refused, not cut
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.parent));
+        wchar_t tag[260];
+        wcscpy(tag, L"old");
+        EXPECT_EQ(takeAffiliateTag(c.parent, tag, c.room), c.taken);
+        EXPECT_STREQ(tag, c.tag);
+    }
 }
 
 TEST(FreeSpace, ThresholdAndShortfallRoundedUp) {
-    unsigned shortfall = 12345;
-    EXPECT_TRUE(hasEnoughSpace(838860800ULL, &shortfall));
-    EXPECT_TRUE(hasEnoughSpace(~0ULL, &shortfall));
-    EXPECT_EQ(shortfall, 12345u);
-    EXPECT_FALSE(hasEnoughSpace(838860799ULL, &shortfall));
-    EXPECT_EQ(shortfall, 1u);  // one byte short still asks for a whole MB, never for 0 MB
-    EXPECT_FALSE(hasEnoughSpace(838860800ULL - 1048576ULL, &shortfall));
-    EXPECT_EQ(shortfall, 1u);
-    EXPECT_FALSE(hasEnoughSpace(838860800ULL - 1048577ULL, &shortfall));
-    EXPECT_EQ(shortfall, 2u);
-    EXPECT_FALSE(hasEnoughSpace(0, &shortfall));
-    EXPECT_EQ(shortfall, 800u);
+    struct Case {
+        unsigned long long freeBytes;
+        bool enough;
+        unsigned shortfall;  // left as it was when there is enough
+    } const cases[] = {
+        {838860800ULL, true, 12345},
+        {~0ULL, true, 12345},
+        {838860799ULL, false, 1},  // one byte short still asks for a whole MB, never for 0 MB
+        {838860800ULL - 1048576ULL, false, 1},
+        {838860800ULL - 1048577ULL, false, 2},
+        {0, false, 800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.freeBytes);
+        unsigned shortfall = 12345;
+        EXPECT_EQ(hasEnoughSpace(c.freeBytes, &shortfall), c.enough);
+        EXPECT_EQ(shortfall, c.shortfall);
+    }
 }
 
 TEST(BoundedText, OverflowIsAReportedFailureNeverAWritePastTheEnd) {

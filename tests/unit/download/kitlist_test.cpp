@@ -6,30 +6,31 @@
 namespace unit_test {
 namespace {
 
-TEST(AppendUrlSegment, OneSlashBetween) {
-    wchar_t url[260] = L"http://host/kit";
-    ASSERT_TRUE(appendUrlSegment(url, L"kitmd5.dat"));
-    EXPECT_STREQ(url, L"http://host/kit/kitmd5.dat");
-    wchar_t slashed[260] = L"http://host/kit/";
-    ASSERT_TRUE(appendUrlSegment(slashed, L"kitmd5.dat"));
-    EXPECT_STREQ(slashed, L"http://host/kit/kitmd5.dat");
-    wchar_t empty[260] = L"";
-    ASSERT_TRUE(appendUrlSegment(empty, L"a"));
-    EXPECT_STREQ(empty, L"/a");
-}
-
-TEST(AppendUrlSegment, OverflowLeavesTheUrlAsItWas) {
-    wchar_t url[260];
-    WideString base(250, L'b');
-    wcscpy(url, base.c_str());
-    EXPECT_TRUE(appendUrlSegment(url, L"12345678"));  // 250 + 1 + 8 = 259 fits
-    wcscpy(url, base.c_str());
-    EXPECT_FALSE(appendUrlSegment(url, L"123456789"));  // 260 does not
-    EXPECT_EQ(WideString(url), base);
-    wchar_t small[4] = L"ab/";
-    EXPECT_FALSE(appendUrlSegment(small, L"c"));
-    EXPECT_STREQ(small, L"ab/");
-    EXPECT_FALSE(appendUrlSegment(small, nullptr));
+TEST(AppendUrlSegment, OneSlashBetweenAndOverflowLeavesTheUrlAsItWas) {
+    const WideString base(250, L'b');
+    struct Case {
+        WideString url;
+        size_t capacity;
+        const wchar_t* segment;
+        bool joined;
+        WideString result;
+    } const cases[] = {
+        {L"http://host/kit", 260, L"kitmd5.dat", true, L"http://host/kit/kitmd5.dat"},
+        {L"http://host/kit/", 260, L"kitmd5.dat", true, L"http://host/kit/kitmd5.dat"},
+        {L"", 260, L"a", true, L"/a"},
+        {base, 260, L"12345678", true, base + L"/12345678"},  // 250 + 1 + 8 = 259 fits
+        {base, 260, L"123456789", false, base},               // 260 does not
+        {L"ab/", 4, L"c", false, L"ab/"},
+        {L"ab/", 4, nullptr, false, L"ab/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.url.size() << " characters + " << testing::PrintToString(c.segment));
+        std::vector<wchar_t> url(c.url.c_str(), c.url.c_str() + c.url.size() + 1);
+        url.resize(c.capacity);
+        EXPECT_EQ(appendUrlSegment(url.data(), c.capacity, c.segment), c.joined);
+        EXPECT_EQ(WideString(url.data()), c.result);
+    }
 }
 
 using ReadKitList = TempFolderTest;
@@ -67,41 +68,42 @@ TEST_F(ReadKitList, MalformedOrHugeListsAreRejectedWhole) {
     EXPECT_EQ(logLines().back(), "[WENVAROTH] The kit list " + narrow(huge) + " is malformed");
 }
 
-using FetchKitList = TempFolderTest;
+// The kit list is fetched into the program's own folder, from the manifest's base address.
+class FetchKitList : public TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        free(g_baseUrl);
+        g_baseUrl = nullptr;
+        ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
+    }
+    void TearDown() override {
+        free(g_baseUrl);
+        g_baseUrl = nullptr;
+        TempFolderTest::TearDown();
+    }
+    wchar_t local[kPathChars] = {};
+    HRESULT result = S_OK;
+};
 
 TEST_F(FetchKitList, NoBaseAddressIsAClearFailureAndNothingIsRead) {
-    ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
-    free(g_baseUrl);
-    g_baseUrl = nullptr;
-    wchar_t local[kPathChars];
-    HRESULT result = E_FAIL;
     EXPECT_EQ(fetchKitList(local, &result), KitListFetch::NoAddress);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] The manifest names no download address");
 }
 
 TEST_F(FetchKitList, AnOverlongAddressIsRefused) {
-    ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
     g_baseUrl = newTextCopy((L"http://h/" + WideString(245, L'a')).c_str());
-    wchar_t local[kPathChars];
-    HRESULT result = S_OK;
     EXPECT_EQ(fetchKitList(local, &result), KitListFetch::NoAddress);
-    free(g_baseUrl);
-    g_baseUrl = nullptr;
 }
 
 TEST_F(FetchKitList, AnUnwritableFolderIsLogged) {
     ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\missing\\").c_str()));
-    wchar_t local[kPathChars];
-    HRESULT result = S_OK;
     EXPECT_EQ(fetchKitList(local, &result), KitListFetch::NotWritable);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Cannot create local file " + narrow(local));
 }
 
 TEST_F(FetchKitList, NothingListeningIsAFailedTransfer) {
-    ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
     g_baseUrl = newTextCopy(L"http://127.0.0.1:9/kit/");
-    wchar_t local[kPathChars];
-    HRESULT result = S_OK;
     EXPECT_EQ(fetchKitList(local, &result), KitListFetch::TransferFailed);
     EXPECT_NE(result, S_OK);
     auto lines = logLines();
@@ -113,18 +115,22 @@ TEST_F(FetchKitList, NothingListeningIsAFailedTransfer) {
     EXPECT_EQ(lines.back(), "[WENVAROTH] Cannot download file. Error :" +
                                 std::to_string(static_cast<unsigned long>(result)));
     EXPECT_TRUE(exists(local));  // the empty local file proves the folder writable
-    free(g_baseUrl);
-    g_baseUrl = nullptr;
 }
 
-using KitFolder = TempFolderTest;
+class KitFolder : public TempFolderTest {
+  protected:
+    // Takes the kit-folder names numbered 1 to `last` under the test's folder.
+    void takeNames(int last) const {
+        for (int n = 1; n <= last; ++n) {
+            wchar_t leaf[20];
+            swprintf(leaf, 20, L"talvotempdir%02d", n);
+            ASSERT_TRUE(CreateDirectoryW(path(leaf).c_str(), nullptr));
+        }
+    }
+};
 
 TEST_F(KitFolder, FirstFreeNumberIsUsedAndOthersAreLeft) {
-    for (int n = 1; n <= 5; ++n) {
-        wchar_t leaf[20];
-        swprintf(leaf, 20, L"talvotempdir%02d", n);
-        ASSERT_TRUE(CreateDirectoryW(path(leaf).c_str(), nullptr));
-    }
+    ASSERT_NO_FATAL_FAILURE(takeNames(5));
     g_kitFolder[0] = L'\0';
     ASSERT_TRUE(makeKitFolder(m_folder.c_str()));
     EXPECT_EQ(WideString(g_kitFolder), path(L"talvotempdir06"));
@@ -132,11 +138,7 @@ TEST_F(KitFolder, FirstFreeNumberIsUsedAndOthersAreLeft) {
 }
 
 TEST_F(KitFolder, AllNamesTakenLeavesTheKitFolderUntouched) {
-    for (int n = 1; n <= 99; ++n) {
-        wchar_t leaf[20];
-        swprintf(leaf, 20, L"talvotempdir%02d", n);
-        ASSERT_TRUE(CreateDirectoryW(path(leaf).c_str(), nullptr));
-    }
+    ASSERT_NO_FATAL_FAILURE(takeNames(99));
     g_kitFolder[0] = L'\0';
     EXPECT_FALSE(makeKitFolder(m_folder.c_str()));
     EXPECT_STREQ(g_kitFolder, L"");

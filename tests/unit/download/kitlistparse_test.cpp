@@ -4,90 +4,50 @@
 
 namespace {
 
-struct Parsed {
-    int status;
-    WideString code;
-    std::map<WideString, int32_t> sizes;
-};
-
-Parsed parse(const std::string& text) {
-    Parsed result;
-    result.code = L"stale";
-    result.sizes[L"stale"] = 1;
-    result.status = parseKitList(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                                 &result.code, &result.sizes);
-    return result;
-}
-
-TEST(KitListParse, ProductCodeAndRecords) {
-    Parsed p = parse("{AB-CD}\nsetup.exe 1234 0123456789abcdef0123456789abcdef\r\ndata.cab 5 x\n");
-    EXPECT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.code, L"{AB-CD}");
-    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"setup.exe", 1234}, {L"data.cab", 5}}));
-}
-
-TEST(KitListParse, EmptyAndWhiteSpaceOnlyFilesGiveNothing) {
-    for (const char* text : {"", " \t\r\n\v\f"}) {
-        Parsed p = parse(text);
-        EXPECT_EQ(p.status, KITLIST_OK);
-        EXPECT_TRUE(p.code.empty());
-        EXPECT_TRUE(p.sizes.empty());
+TEST(KitListParse, CodeAndFirstSizeOfEveryName) {
+    using Sizes = std::map<WideString, int32_t>;
+    // Tokens at their limits: a 39-character code, 255-character name, 19-digit size, 32-char sum.
+    const std::string code(39, 'P'), name(255, 'n'), size(19, '1'), sum(32, 'c');
+    struct Case {
+        std::string text;
+        int status;
+        WideString code;
+        Sizes sizes;
+    } const cases[] = {
+        {"{AB-CD}\nsetup.exe 1234 0123456789abcdef0123456789abcdef\r\ndata.cab 5 x\n",
+         KITLIST_OK,
+         L"{AB-CD}",
+         {{L"setup.exe", 1234}, {L"data.cab", 5}}},
+        {"", KITLIST_OK, L"", {}},
+        {" \t\r\n\v\f", KITLIST_OK, L"", {}},
+        {"{P}", KITLIST_OK, L"{P}", {}},
+        {"{P} a\n1\nc b 2 d", KITLIST_OK, L"{P}", {{L"a", 1}, {L"b", 2}}},  // records span lines
+        {"{P} a 1 c a 2 c A 3 c", KITLIST_OK, L"{P}", {{L"a", 1}, {L"A", 3}}},  // first one wins
+        {"{P} \xe9t\xff 7 c", KITLIST_OK, L"{P}", {{L"\u00e9t\u00ff", 7}}},     // byte = character
+        {std::string("{P} a\0b 7 c", 11), KITLIST_OK, L"{P}", {{WideString(L"a\0b", 3), 7}}},
+        {code + " " + name + " " + size + " " + sum,
+         KITLIST_OK,
+         WideString(code.begin(), code.end()),
+         {{WideString(name.begin(), name.end()), INT32_MAX}}},
+        // A record cut short or a token over its limit rejects the whole list.
+        {"{P} a 1 c b", KITLIST_MALFORMED, L"", {}},
+        {"{P} a 1 c b 2", KITLIST_MALFORMED, L"", {}},
+        {"{P} a", KITLIST_MALFORMED, L"", {}},
+        {code + "P", KITLIST_MALFORMED, L"", {}},
+        {code + " " + name + "n 1 c", KITLIST_MALFORMED, L"", {}},
+        {code + " a " + size + "1 c", KITLIST_MALFORMED, L"", {}},
+        {code + " a 1 " + sum + "c", KITLIST_MALFORMED, L"", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.size() > 60 ? std::to_string(c.text.size()) + " bytes" : c.text);
+        WideString parsedCode = L"stale";
+        Sizes parsedSizes{{L"stale", 1}};
+        EXPECT_EQ(parseKitList(reinterpret_cast<const unsigned char*>(c.text.data()), c.text.size(),
+                               &parsedCode, &parsedSizes),
+                  c.status);
+        EXPECT_EQ(parsedCode, c.code);
+        EXPECT_EQ(parsedSizes, c.sizes);
     }
-}
-
-TEST(KitListParse, ProductCodeAloneGivesAnEmptyMap) {
-    Parsed p = parse("{P}");
-    EXPECT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.code, L"{P}");
-    EXPECT_TRUE(p.sizes.empty());
-}
-
-TEST(KitListParse, RecordsMaySpanOrShareLines) {
-    Parsed p = parse("{P} a\n1\nc b 2 d");
-    EXPECT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"a", 1}, {L"b", 2}}));
-}
-
-TEST(KitListParse, FirstRecordOfANameWinsAndNamesAreCaseSensitive) {
-    Parsed p = parse("{P} a 1 c a 2 c A 3 c");
-    EXPECT_EQ(p.sizes, (std::map<WideString, int32_t>{{L"a", 1}, {L"A", 3}}));
-}
-
-TEST(KitListParse, ARecordCutShortRejectsTheWholeList) {
-    for (const char* text : {"{P} a 1 c b", "{P} a 1 c b 2", "{P} a"}) {
-        Parsed p = parse(text);
-        EXPECT_EQ(p.status, KITLIST_MALFORMED) << text;
-        EXPECT_TRUE(p.code.empty());
-        EXPECT_TRUE(p.sizes.empty());
-    }
-}
-
-TEST(KitListParse, TokensAtTheirLimitsAreAcceptedOneMoreIsRejected) {
-    std::string code(39, 'P'), name(255, 'n'), size(19, '1'), sum(32, 'c');
-    Parsed ok = parse(code + " " + name + " " + size + " " + sum);
-    EXPECT_EQ(ok.status, KITLIST_OK);
-    EXPECT_EQ(ok.code.size(), 39u);
-    EXPECT_EQ(ok.sizes.begin()->first.size(), 255u);
-    EXPECT_EQ(ok.sizes.begin()->second, INT32_MAX);
-    for (const std::string& text : {code + "P", code + " " + name + "n 1 c",
-                                    code + " a " + size + "1 c", code + " a 1 " + sum + "c"}) {
-        Parsed p = parse(text);
-        EXPECT_EQ(p.status, KITLIST_MALFORMED) << text.size();
-        EXPECT_TRUE(p.code.empty());
-        EXPECT_TRUE(p.sizes.empty());
-    }
-}
-
-TEST(KitListParse, BytesBecomeCharactersOfTheSameNumber) {
-    Parsed p = parse(std::string("{P} \xe9t\xff 7 c"));
-    ASSERT_EQ(p.sizes.size(), 1u);
-    EXPECT_EQ(p.sizes.begin()->first, WideString(L"\u00e9t\u00ff"));
-}
-
-TEST(KitListParse, NulBytesBelongToTokens) {
-    Parsed p = parse(std::string("{P} a\0b 7 c", 11));
-    ASSERT_EQ(p.status, KITLIST_OK);
-    EXPECT_EQ(p.sizes.begin()->first, WideString(L"a\0b", 3));
 }
 
 TEST(KitListParse, MissingOutputsAreBadArguments) {

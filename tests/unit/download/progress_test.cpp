@@ -26,8 +26,8 @@ TEST_F(Callback, CountsDeltasAcrossTransfersAndWrapsBackwards) {
     EXPECT_EQ(g_bytesReceived, 1000u);
     CBindStatusCallbackImpl second(nullptr);
     second.OnProgress(300, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
-    second.OnProgress(200, 0, BINDSTATUS_DOWNLOADINGDATA,
-                      nullptr);  // backwards: lowers the counter
+    // Backwards: lowers the counter.
+    second.OnProgress(200, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
     EXPECT_EQ(g_bytesReceived, 1200u);
     CBindStatusCallbackImpl silent(nullptr, false);  // the kit-list fetch counts nothing
     silent.OnProgress(5000, 5000, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
@@ -52,7 +52,7 @@ TEST_F(Callback, RateIsSampledOnlyAfterMoreThanASecond) {
     callback.OnProgress(600000, 0, BINDSTATUS_ENDDOWNLOADDATA, nullptr);  // other codes: no timing
     EXPECT_DOUBLE_EQ(g_transferRate.load(), 268.435456);
     callback.OnProgress(600000, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
-    EXPECT_DOUBLE_EQ(g_transferRate.load(), 600000.0 / 3001.0 / 1000.0 * 1024.0);
+    EXPECT_DOUBLE_EQ(g_transferRate.load(), 204.73175608130623);  // 600000 bytes in 3001 ms
 }
 
 TEST_F(Callback, TickWrapIsHarmless) {
@@ -62,7 +62,7 @@ TEST_F(Callback, TickWrapIsHarmless) {
     callback.OnProgress(0, 0, BINDSTATUS_BEGINDOWNLOADDATA, nullptr);
     g_now = 0x00000800u;  // 2304 ms later, across the wrap
     callback.OnProgress(2304, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
-    EXPECT_DOUBLE_EQ(g_transferRate.load(), 2304.0 / 2304.0 / 1000.0 * 1024.0);
+    EXPECT_DOUBLE_EQ(g_transferRate.load(), 1.024);  // 2304 bytes in 2304 ms, in KB of 1024
 }
 
 TEST_F(Callback, CancelEventAbortsAfterCountingTheBytes) {

@@ -35,10 +35,14 @@ class RunCommandTest : public TempFolderTest {
         g_pfnWow64RevertFsRedirection = nullptr;
         TempFolderTest::TearDown();
     }
-    WideString cmd() const {
+    static WideString cmd() {
         wchar_t system[MAX_PATH];
         GetSystemDirectoryW(system, MAX_PATH);
         return WideString(system) + L"\\cmd.exe";
+    }
+    // A writable, terminated copy, as CreateProcessW wants its command line.
+    static std::vector<wchar_t> writable(const WideString& line) {
+        return std::vector<wchar_t>(line.c_str(), line.c_str() + line.size() + 1);
     }
 };
 
@@ -50,16 +54,10 @@ TEST_F(RunCommandTest, NullCommandLineIsZeroWithoutALogLine) {
 TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
     WideString line =
         cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
+    std::vector<wchar_t> buffer = writable(line);
     EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 1);
     EXPECT_TRUE(exists(path(L"done.txt")));  // waited for the end
-    FILE* where = _wfopen(path(L"where.txt").c_str(), L"rb");
-    ASSERT_NE(where, nullptr);
-    char text[512] = {};
-    fread(text, 1, sizeof text - 1, where);
-    fclose(where);
-    EXPECT_EQ(std::string(text).substr(0, m_folder.size()), narrow(m_folder));
+    EXPECT_EQ(readFile(path(L"where.txt")).substr(0, m_folder.size()), narrow(m_folder));
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) +
@@ -70,8 +68,7 @@ TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
 
 TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
     WideString line = cmd() + L" /c exit 3";
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
+    std::vector<wchar_t> buffer = writable(line);
     EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
     auto lines = logLines();
     ASSERT_GE(lines.size(), 2u);
@@ -81,8 +78,7 @@ TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
 
 TEST_F(RunCommandTest, MissingProgramIsZeroAndLogged) {
     WideString line = path(L"missing.exe");
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
+    std::vector<wchar_t> buffer = writable(line);
     EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 0);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Failed to run: " + narrow(line));
 }
@@ -91,8 +87,7 @@ TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
     g_pfnWow64DisableFsRedirection = fakeDisable;
     g_pfnWow64RevertFsRedirection = fakeRevert;
     WideString line = cmd() + L" /c exit 0";
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
+    std::vector<wchar_t> buffer = writable(line);
     EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
     EXPECT_EQ(g_disabled, 0);
     EXPECT_EQ(g_reverted, 0);
@@ -104,8 +99,7 @@ TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
     EXPECT_EQ(g_revertedWith, reinterpret_cast<PVOID>(0x1234));
 
     WideString missing = path(L"missing.exe");
-    std::vector<wchar_t> bad(missing.begin(), missing.end());
-    bad.push_back(L'\0');
+    std::vector<wchar_t> bad = writable(missing);
     EXPECT_EQ(RunCommand(bad.data(), nullptr), 0);
     EXPECT_EQ(g_disabled, 2);
     EXPECT_EQ(g_reverted, 2);  // restored on the failure path too

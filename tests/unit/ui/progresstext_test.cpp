@@ -41,34 +41,30 @@ TEST_F(ProgressText, PercentTruncatesAndIsNotClamped) {
     EXPECT_EQ(progressPercent(0xFFFFFFFFu, 1), static_cast<uint32_t>(429496729500ull));
 }
 
-TEST_F(ProgressText, SecondsLeftUseTheWholeRateInKilobytesOf1024) {
-    uint32_t seconds = 99;
-    ASSERT_TRUE(secondsLeft(1048576, 4194304, 256.0, &seconds));
-    EXPECT_EQ(seconds, 12u);
-    ASSERT_TRUE(secondsLeft(1048576, 4194304, 256.9, &seconds));
-    EXPECT_EQ(seconds, 12u);  // 256, not 256.9
-    ASSERT_TRUE(secondsLeft(0, 1000000, 1.0, &seconds));
-    EXPECT_EQ(seconds, 976u);
-}
-
-TEST_F(ProgressText, NoEstimateBelowOneKilobyteASecond) {
-    uint32_t seconds = 99;
-    EXPECT_FALSE(secondsLeft(0, 1000, 0.999, &seconds));
-    EXPECT_FALSE(secondsLeft(0, 1000, 0.0, &seconds));
-    EXPECT_EQ(seconds, 99u);
-}
-
-TEST_F(ProgressText, PastTheAnnouncedTotalNothingRemains) {
-    uint32_t seconds = 99;
-    ASSERT_TRUE(secondsLeft(5000, 4000, 10.0, &seconds));
-    EXPECT_EQ(seconds, 0u);
-    ASSERT_TRUE(secondsLeft(4000, 4000, 10.0, &seconds));
-    EXPECT_EQ(seconds, 0u);
-    // A rate whose whole kilobytes would wrap a 32-bit divisor to 0.
-    ASSERT_TRUE(secondsLeft(0, 0xFFFFFFFFu, 4194304.0, &seconds));
-    EXPECT_EQ(seconds, 0u);
-    ASSERT_TRUE(secondsLeft(0, 0xFFFFFFFFu, 1e300, &seconds));
-    EXPECT_EQ(seconds, 0u);
+TEST_F(ProgressText, SecondsLeftFromTheWholeRateInKilobytesOf1024) {
+    struct Case {
+        uint32_t received, total;
+        double rate;
+        bool estimated;
+        uint32_t seconds;  // left as it was without an estimate
+    } const cases[] = {
+        {1048576, 4194304, 256.0, true, 12},
+        {1048576, 4194304, 256.9, true, 12},  // 256, not 256.9
+        {0, 1000000, 1.0, true, 976},
+        {0, 1000, 0.999, false, 99},  // no estimate below one kilobyte a second
+        {0, 1000, 0.0, false, 99},
+        {5000, 4000, 10.0, true, 0},  // past the announced total nothing remains
+        {4000, 4000, 10.0, true, 0},
+        // Rates whose whole kilobytes would wrap a 32-bit divisor to 0.
+        {0, 0xFFFFFFFFu, 4194304.0, true, 0},
+        {0, 0xFFFFFFFFu, 1e300, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.received << "/" << c.total << " at " << c.rate);
+        uint32_t seconds = 99;
+        EXPECT_EQ(secondsLeft(c.received, c.total, c.rate, &seconds), c.estimated);
+        EXPECT_EQ(seconds, c.seconds);
+    }
 }
 
 TEST_F(ProgressText, SpeedSwitchesUnitAt1000ButDividesBy1024) {
