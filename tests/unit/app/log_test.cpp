@@ -1,4 +1,6 @@
 // The log: nothing without the option, one stamped CR LF line per call, appended, flushed.
+#include <regex>
+
 #include "tests/unit/support.h"
 
 namespace unit_test {
@@ -49,14 +51,7 @@ TEST_F(LogTest, StampedLinesAppendedAcrossRuns) {
     ASSERT_NE(first, std::string::npos) << text;
     ASSERT_NE(second, std::string::npos) << text;
     EXPECT_LT(first, second);
-    ASSERT_GE(text.size(), 15u);
-    // "[hh:mm:ss:mmm] "
-    EXPECT_EQ(text[0], '[');
-    EXPECT_EQ(text[3], ':');
-    EXPECT_EQ(text[6], ':');
-    EXPECT_EQ(text[9], ':');
-    EXPECT_EQ(text[13], ']');
-    EXPECT_EQ(text[14], ' ');
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\[\d\d:\d\d:\d\d:\d{3}\] )"))) << text;
 }
 
 TEST_F(LogTest, UnrepresentableCharactersBecomeQuestionMarks) {

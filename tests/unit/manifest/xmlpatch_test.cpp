@@ -36,11 +36,6 @@ class Patcher : public ManifestTest {
         }
         return text.get();
     }
-    static FILETIME lastWrite(const WideString& file) {
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
-        return data.ftLastWriteTime;
-    }
     // Dates the file back, so that a later save is visible in its time stamp.
     static void ageFile(const WideString& file) {
         HANDLE handle =
@@ -51,7 +46,9 @@ class Patcher : public ManifestTest {
         CloseHandle(handle);
     }
     static bool wasSaved(const WideString& file) {
-        return lastWrite(file).dwHighDateTime != 0x01000000;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
+        return data.ftLastWriteTime.dwHighDateTime != 0x01000000;
     }
 };
 

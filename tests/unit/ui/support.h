@@ -33,14 +33,6 @@ inline void prepareRunState() {
     CoInitialize(nullptr);
 }
 
-inline void resetProgressState() {
-    EnterCriticalSection(&g_stateLock);
-    g_bytesReceived = 0;
-    LeaveCriticalSection(&g_stateLock);
-    g_bytesTotal = 0;
-    g_transferRate = 0.0;
-}
-
 inline void setProgress(uint32_t received, uint32_t total, double rate) {
     EnterCriticalSection(&g_stateLock);
     g_bytesReceived = received;
@@ -85,7 +77,7 @@ class DialogTest : public TempFolderTest {
   protected:
     void SetUp() override {
         prepareRunState();
-        resetProgressState();
+        setProgress(0, 0, 0.0);
         g_silentMode = 0;
         g_osVersion = 1;
         g_closeRequested = 0;
@@ -106,7 +98,7 @@ class DialogTest : public TempFolderTest {
         g_closeRequested = 0;
         g_silentMode = 0;
         g_osVersion = 0;
-        resetProgressState();
+        setProgress(0, 0, 0.0);
         TempFolderTest::TearDown();
     }
 
