@@ -121,7 +121,7 @@ void loadManifestBesideExecutable() {
     if (textCopy(path, g_moduleFolder) && pathJoin(path, L"locations.xml")) loadManifest(path);
 }
 
-// Step 15: false when the run must stop here.
+// The operating-system check: false when the run must stop here.
 bool checkOperatingSystem() {
     g_osVersion = detectOsVersion();
     writeLog(
@@ -135,7 +135,7 @@ bool checkOperatingSystem() {
     return false;
 }
 
-// Step 16: false when the run must stop here.
+// The free-space check on the system drive: false when the run must stop here.
 bool checkFreeSpace() {
     wchar_t root[kPathChars] = {};
     if (!SHGetSpecialFolderPathW(nullptr, root, CSIDL_SYSTEM, FALSE)) root[0] = L'\0';
@@ -160,7 +160,7 @@ bool checkFreeSpace() {
     return false;
 }
 
-// Steps 17 to 25: the worker and the dialog side by side until both have ended.
+// The download: the worker and the dialog side by side until both have ended.
 void runDownload() {
     HANDLE worker = CreateThread(nullptr, 0, downloadWorker, nullptr, 0, nullptr);
     if (worker == nullptr) {
@@ -207,7 +207,7 @@ void runDownload() {
     if (dialog == nullptr) g_runAborted = 1;
 }
 
-// Step 26: patch, copy "contacts.xml", run "setup.exe" and wait for it.
+// The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it.
 void handOver() {
     wchar_t setupCommandLine[kPathChars];
     wchar_t setupXml[kPathChars];

@@ -50,7 +50,7 @@ long long fileSize(const wchar_t* path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Step 4: false when the run ends here (declined, or silent).
+// The installed-product check: false when the run ends here (declined, or silent).
 bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
     writeLog(L"[WENVAROTH] The product code is: %s", kitProductCode);
     if (kitProductCode[0] == L'\0') {
@@ -72,7 +72,7 @@ bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
                        MB_YESNO | MB_ICONQUESTION) != IDNO;
 }
 
-// Step 5: false (logged) when a manifest entry could reach outside the kit folder or memory
+// Queues the kit files the kit list names; false (logged) when a manifest entry could reach outside the kit folder or memory
 // for a copy is missing.
 bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
     for (DownloadableFile& entry : g_downloadableFiles) {
@@ -100,7 +100,7 @@ bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<Qu
 
 enum class TransferOutcome { Done, Failed, Cancelled };
 
-// Step 9 for one file.
+// Transfers one queued file into the kit folder, and runs it when it is marked so.
 TransferOutcome transferFile(const QueuedFile& queued) {
     const DownloadableFile& record = queued.file;
     wchar_t url[kPathChars];
