@@ -32,7 +32,7 @@ void reportMessage(const wchar_t* text, UINT icon) {
 
 void takeOptions() {
     GuardedString commandLine = GetParrentProcessCmdLine();
-    OptionMap options = parseOptions(std::wstring(commandLine.c_str()));
+    OptionMap options = parseOptions(WideString(commandLine.c_str()));
     auto log = options.find(L"log");
     if (log != options.end()) {
         g_logEnabled = 1;
@@ -70,13 +70,14 @@ void learnModuleFolder() {
         return;
     }
     PathRemoveFileSpecW(path);
-    if (!textCopy(g_moduleFolder, path) || !pathJoin(g_moduleFolder, L"")) g_moduleFolder[0] = L'\0';
+    if (!textCopy(g_moduleFolder, path) || !pathJoin(g_moduleFolder, L""))
+        g_moduleFolder[0] = L'\0';
 }
 
 void learnWow64() {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
     BOOL answer = FALSE;
     if (isWow64 != nullptr && !isWow64(GetCurrentProcess(), &answer)) answer = FALSE;
     g_isWow64 = answer;
@@ -108,7 +109,8 @@ void loadUnitTexts() {
     for (const auto& text : texts) {
         // A text too long for its place falls back to the executable's own, which fits.
         if (!textCopy(text.target, kUnitChars, getResourceText(text.id)) &&
-            LoadStringW(g_moduleInstance, text.id, text.target, static_cast<int>(kUnitChars)) <= 0) {
+            LoadStringW(g_moduleInstance, text.id, text.target, static_cast<int>(kUnitChars)) <=
+                0) {
             text.target[0] = L'\0';
         }
     }
@@ -122,8 +124,10 @@ void loadManifestBesideExecutable() {
 // Step 15: false when the run must stop here.
 bool checkOperatingSystem() {
     g_osVersion = detectOsVersion();
-    writeLog(L"[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, 4 - Win 7): %d",
-             g_osVersion);
+    writeLog(
+        L"[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, 4 - Win 7): "
+        L"%d",
+        g_osVersion);
     if (g_osVersion != 0) return true;
     wchar_t message[1024];
     textFormat(message, 1024, getResourceText(IDS_UNSUPPORTED_OS), g_productName);
@@ -169,10 +173,13 @@ void runDownload() {
     HWND dialog = CreateDialogParamW(g_moduleInstance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                                      ProgressDialogProc, 0);
     if (dialog == nullptr) {
-        // Without a window the worker's close request has nowhere to go, and a user could not
-        // quit: cancel the download and let the worker end on its own.
+        // Without a window nobody could quit and the worker's close request has nowhere to go:
+        // cancel the download (the worker makes its cancel event first thing, so keep signalling
+        // until it exists) and let the worker end on its own.
         writeLog(L"[WENVAROTH] Cannot create the progress window (%d)", GetLastError());
-        if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
+        while (WaitForSingleObject(worker, 100) == WAIT_TIMEOUT) {
+            if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
+        }
     } else {
         if (g_silentMode) {
             writeLog(L"[WENVAROTH] HIDE WINDOW");
@@ -262,6 +269,7 @@ bool hasEnoughSpace(ULONGLONG available, unsigned* shortfallMiB) {
 
 int runMain(HINSTANCE instance) {
     g_moduleInstance = instance;
+    g_mainThreadId = GetCurrentThreadId();
     g_resourceModule = instance;
     takeOptions();
     learnParent();

@@ -5,13 +5,13 @@
 namespace {
 
 // Splits at U+0020 only; two spaces in a row give an empty piece between them.
-std::vector<std::wstring> splitPieces(const std::wstring& text) {
-    std::vector<std::wstring> pieces;
+std::vector<WideString> splitPieces(const WideString& text) {
+    std::vector<WideString> pieces;
     if (text.empty()) return pieces;
     size_t start = 0;
     for (;;) {
         size_t space = text.find(L' ', start);
-        if (space == std::wstring::npos) {
+        if (space == WideString::npos) {
             pieces.push_back(text.substr(start));
             break;
         }
@@ -22,15 +22,15 @@ std::vector<std::wstring> splitPieces(const std::wstring& text) {
     return pieces;
 }
 
-bool hasQuote(const std::wstring& piece) { return piece.find(L'"') != std::wstring::npos; }
+bool hasQuote(const WideString& piece) { return piece.find(L'"') != WideString::npos; }
 
 }  // namespace
 
-OptionMap parseOptions(std::wstring text) {
+OptionMap parseOptions(WideString text) {
     OptionMap options;
-    std::vector<std::wstring> pieces = splitPieces(text);
+    std::vector<WideString> pieces = splitPieces(text);
     for (size_t i = 0; i < pieces.size(); ++i) {
-        std::wstring piece = pieces[i];
+        WideString piece = pieces[i];
         // A quoted value may hold spaces: join pieces until one with the closing quote.
         if (hasQuote(piece) && piece.back() != L'"') {
             while (i + 1 < pieces.size()) {
@@ -41,17 +41,17 @@ OptionMap parseOptions(std::wstring text) {
             }
         }
         if (piece.empty() || piece[0] != L'/') continue;
-        std::wstring rest = piece.substr(1);
-        std::wstring name = rest;
-        std::wstring value;
+        WideString rest = piece.substr(1);
+        WideString name = rest;
+        WideString value;
         size_t colon = rest.find(L':');
-        if (colon != std::wstring::npos) {
+        if (colon != WideString::npos) {
             name = rest.substr(0, colon);
             value = rest.substr(colon + 1);
             if (!value.empty() && value.back() == L':') value.pop_back();
         }
         if (!value.empty() && value[0] == L'"') {
-            value = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::wstring();
+            value = value.size() >= 2 ? value.substr(1, value.size() - 2) : WideString();
         }
         options.emplace(name, value);
     }

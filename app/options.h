@@ -2,9 +2,10 @@
 #pragma once
 
 #include <map>
-#include <string>
+
+#include "app/widestring.h"
 
 // Names compare by UTF-16 code units (case-sensitive); the first occurrence of a name wins.
-using OptionMap = std::map<std::wstring, std::wstring>;
+using OptionMap = std::map<WideString, WideString>;
 
-OptionMap parseOptions(std::wstring text);
+OptionMap parseOptions(WideString text);

@@ -44,10 +44,13 @@ std::vector<DownloadableFile> g_downloadableFiles;
 std::vector<Dependency> g_dependencies;
 std::vector<XmlPatch> g_xmlPatches;
 
+DWORD g_mainThreadId = 0;
+
 const wchar_t* getResourceText(UINT id) {
-    // One buffer per thread: the worker's message texts and the dialog's timer texts never
-    // overwrite each other.
-    static thread_local wchar_t buffer[kResourceTextChars];
+    // Only two threads ever load texts: the main thread and the download worker.
+    static wchar_t mainThreadBuffer[kResourceTextChars];
+    static wchar_t workerBuffer[kResourceTextChars];
+    wchar_t* buffer = GetCurrentThreadId() == g_mainThreadId ? mainThreadBuffer : workerBuffer;
     HMODULE module = g_resourceModule != nullptr ? g_resourceModule : g_moduleInstance;
     if (LoadStringW(module, id, buffer, static_cast<int>(kResourceTextChars)) <= 0) {
         buffer[0] = L'\0';

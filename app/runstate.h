@@ -1,6 +1,7 @@
 // The process-wide run state: every global of the program is declared here and defined once in
 // runstate.cpp. The main thread writes the settings before the worker starts; the worker writes
-// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the worker.
+// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the
+// worker.
 #pragma once
 
 #include <windows.h>
@@ -74,9 +75,13 @@ extern std::vector<DownloadableFile> g_downloadableFiles;
 extern std::vector<Dependency> g_dependencies;
 extern std::vector<XmlPatch> g_xmlPatches;
 
+// The thread that runs the main flow and the dialog; texts loaded on it never share a buffer with
+// texts loaded on the worker.
+extern DWORD g_mainThreadId;
+
 // A string-table text by id from g_resourceModule (the resource library when loaded, else the
-// executable). Each thread has its own buffer, so a text stays valid until the same thread's
-// next call, whatever the other thread loads meanwhile.
+// executable). The main thread and the worker each have a buffer of their own, so a text stays
+// valid until the same thread's next call, whatever the other thread loads meanwhile.
 const wchar_t* getResourceText(UINT id);
 
 // Closes and frees what the run holds, in the documented order.

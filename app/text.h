@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/widestring.h"
+
 struct HeapTextFree {
     void operator()(wchar_t* text) const { free(text); }
 };

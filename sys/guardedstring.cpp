@@ -41,7 +41,9 @@ constexpr size_t kHeaderBytes = sizeof(uint32_t) + sizeof(void*) + sizeof(uint32
     for (;;) ExitProcess(0);
 }
 
-unsigned char* blockOf(wchar_t* chars) { return reinterpret_cast<unsigned char*>(chars) - kHeaderBytes; }
+unsigned char* blockOf(wchar_t* chars) {
+    return reinterpret_cast<unsigned char*>(chars) - kHeaderBytes;
+}
 
 void writeWord(unsigned char* at, uint32_t value) { memcpy(at, &value, sizeof value); }
 uint32_t readWord(const unsigned char* at) {
@@ -85,8 +87,9 @@ void GuardedString::verifyGuards() const {
     if (m_chars == nullptr) return;
     const unsigned char* block = blockOf(m_chars);
     Record* rec = record();
-    if (readWord(block) != kGuardWord || readWord(block + kHeaderBytes - sizeof(uint32_t)) != kGuardWord ||
-        rec == nullptr || readWord(block + trailingGuardOffset(rec->capacity)) != kGuardWord) {
+    if (readWord(block) != kGuardWord ||
+        readWord(block + kHeaderBytes - sizeof(uint32_t)) != kGuardWord || rec == nullptr ||
+        readWord(block + trailingGuardOffset(rec->capacity)) != kGuardWord) {
         endProcessAtOnce();
     }
 }

@@ -9,19 +9,19 @@
 namespace talvo {
 
 class IMemMgr {
-public:
+  public:
     virtual void* allocate(size_t bytes) = 0;
     virtual void* reallocate(void* block, size_t bytes) = 0;
     virtual void free(void* block) = 0;
     virtual void release() = 0;
 
-protected:
+  protected:
     ~IMemMgr() = default;
 };
 
 // Over the C runtime heap; one static, stateless instance serves every string.
 class StringMemMgr final : public IMemMgr {
-public:
+  public:
     void* allocate(size_t bytes) override;
     void* reallocate(void* block, size_t bytes) override;
     void free(void* block) override;
@@ -32,7 +32,7 @@ public:
 }  // namespace talvo
 
 class GuardedString {
-public:
+  public:
     GuardedString();
     ~GuardedString();
     GuardedString(GuardedString&& other) noexcept;
@@ -49,7 +49,7 @@ public:
     static constexpr uint32_t kGuardWord = 0xABCD;
     static constexpr uint32_t kGrowthStep = 64;
 
-private:
+  private:
     struct Record;
     Record* record() const;
     void grow(size_t needed);

@@ -16,11 +16,13 @@ DWORD getParentProcessId() {
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     DWORD ownId = GetCurrentProcessId();
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID != ownId) continue;
         parentId = entry.th32ParentProcessID;
         if (g_parentProcessPath[0] == L'\0') {
-            HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
+            HANDLE parent =
+                OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
             if (parent != nullptr) {
                 if (GetModuleFileNameExW(parent, nullptr, g_parentProcessPath, kPathChars) == 0) {
                     g_parentProcessPath[0] = L'\0';
@@ -40,8 +42,8 @@ typedef NTSTATUS(NTAPI* QueryInformationProcessFn)(HANDLE, PROCESSINFOCLASS, PVO
 
 BOOL isWow64Process(HANDLE process) {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
     BOOL answer = FALSE;
     if (isWow64 != nullptr && !isWow64(process, &answer)) answer = FALSE;
     return answer;
@@ -51,14 +53,17 @@ BOOL isWow64Process(HANDLE process) {
 void readCommandLine(HANDLE parent, GuardedString* result) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine could not load ntdll.dll error<%d>", GetLastError());
+        writeLog(L"[SETUP] GetParrentProcessCmdLine could not load ntdll.dll error<%d>",
+                 GetLastError());
         return;
     }
     QueryInformationProcessFn query = reinterpret_cast<QueryInformationProcessFn>(
         reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQueryInformationProcess")));
     if (query == nullptr) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine could not get proc address ZwQueryInformationProcess<%d>",
-                 GetLastError());
+        writeLog(
+            L"[SETUP] GetParrentProcessCmdLine could not get proc address "
+            L"ZwQueryInformationProcess<%d>",
+            GetLastError());
         return;
     }
     if (isWow64Process(parent) != isWow64Process(GetCurrentProcess())) {
@@ -70,12 +75,15 @@ void readCommandLine(HANDLE parent, GuardedString* result) {
     writeLog(L"[SETUP] GetParrentProcessCmdLine ZwQueryInformationProcess ret<%d>", status);
     PEB peb = {};
     if (!ReadProcessMemory(parent, basic.PebBaseAddress, &peb, sizeof peb, nullptr)) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>", GetLastError());
+        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>",
+                 GetLastError());
         return;
     }
     RTL_USER_PROCESS_PARAMETERS parameters = {};
-    if (!ReadProcessMemory(parent, peb.ProcessParameters, &parameters, sizeof parameters, nullptr)) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>", GetLastError());
+    if (!ReadProcessMemory(parent, peb.ProcessParameters, &parameters, sizeof parameters,
+                           nullptr)) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>",
+                 GetLastError());
         return;
     }
     USHORT bytes = parameters.CommandLine.Length;
@@ -83,7 +91,8 @@ void readCommandLine(HANDLE parent, GuardedString* result) {
         wchar_t* text = static_cast<wchar_t*>(calloc(bytes + 2, 1));
         if (text == nullptr) return;
         if (!ReadProcessMemory(parent, parameters.CommandLine.Buffer, text, bytes, nullptr)) {
-            writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>", GetLastError());
+            writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>",
+                     GetLastError());
             free(text);
             return;
         }
@@ -101,8 +110,9 @@ GuardedString GetParrentProcessCmdLine() {
     writeLog(L"[SETUP] GetParrentProcessCmdLine parent process id<%d>", parentId);
     HANDLE parent = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
     if (parent == nullptr) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine could not open parent process handle. error<%d>",
-                 GetLastError());
+        writeLog(
+            L"[SETUP] GetParrentProcessCmdLine could not open parent process handle. error<%d>",
+            GetLastError());
         return result;
     }
     readCommandLine(parent, &result);

@@ -17,7 +17,8 @@ void probeOs(OsProbeAnswers* answers) {
     if (spec == nullptr) return;
     int server = 0, major = 0, minor = 0, type = 0;
     wchar_t servicePack[128] = {};
-    int fields = swscanf(spec, L"%d,%d,%d,%d,%127l[^\n]", &server, &major, &minor, &type, servicePack);
+    int fields =
+        swscanf(spec, L"%d,%d,%d,%d,%127l[^\n]", &server, &major, &minor, &type, servicePack);
     if (fields < 4) {
         answers->versionOk = FALSE;
         return;

@@ -30,7 +30,8 @@ TEST(ParseOptions, FirstOccurrenceWins) {
 }
 
 TEST(ParseOptions, QuotedValuesKeepTheirSpaces) {
-    EXPECT_EQ(parseOptions(L"/log:\"C:\\my  logs\\dl.txt\" /silent").at(L"log"), L"C:\\my  logs\\dl.txt");
+    EXPECT_EQ(parseOptions(L"/log:\"C:\\my  logs\\dl.txt\" /silent").at(L"log"),
+              L"C:\\my  logs\\dl.txt");
     EXPECT_EQ(parseOptions(L"/log:\"\"").at(L"log"), L"");
     OptionMap unquoted = parseOptions(L"/log:C:\\my logs\\dl.txt");
     EXPECT_EQ(unquoted.at(L"log"), L"C:\\my");

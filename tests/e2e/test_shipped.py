@@ -1,0 +1,68 @@
+"""What a vendor ships: both builds' executables and resource libraries, inspected as files."""
+import os
+import re
+import subprocess
+import unittest
+
+from harness import PRODUCT_EXE, TEST_EXE
+
+DIST = os.path.dirname(os.path.dirname(PRODUCT_EXE))
+OBJDUMP = {"x86": "i686-w64-mingw32-objdump", "x64": "x86_64-w64-mingw32-objdump"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
+               "oleaut32.dll", "urlmon.dll", "wininet.dll", "msi.dll", "psapi.dll",
+               "comctl32.dll", "msvcrt.dll", "advapi32.dll", "gdi32.dll"}
+
+
+def dump(arch, name):
+    return subprocess.run([OBJDUMP[arch], "-p", os.path.join(DIST, arch, name)],
+                          stdout=subprocess.PIPE, text=True, check=True).stdout
+
+
+class ShippedFiles(unittest.TestCase):
+    def test_gui_executables_importing_system_dlls_only(self):
+        for arch in ("x86", "x64"):
+            with self.subTest(arch=arch):
+                info = dump(arch, "wenvaroth.exe")
+                self.assertRegex(info, r"Subsystem\s+00000002")  # Windows GUI
+                dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", info)}
+                self.assertTrue(dlls, info)
+                self.assertLessEqual(dlls, SYSTEM_DLLS)
+
+    def test_application_manifest_is_embedded(self):
+        for arch in ("x86", "x64"):
+            with open(os.path.join(DIST, arch, "wenvaroth.exe"), "rb") as f:
+                data = f.read()
+            for text in (b'level="requireAdministrator"',
+                         b"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                         b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                         b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'):
+                self.assertIn(text, data, arch)
+
+    def test_resource_library_has_no_code(self):
+        for arch in ("x86", "x64"):
+            info = dump(arch, "wenvaroth.ui")
+            self.assertRegex(info, r"AddressOfEntryPoint\s+0+\s")
+            self.assertNotRegex(info, r"DLL Name:")
+            with open(os.path.join(DIST, arch, "wenvaroth.ui"), "rb") as f:
+                data = f.read()
+            self.assertIn("Downloading installer:".encode("utf-16-le"), data)
+
+    def test_shipped_files_carry_no_test_hook(self):
+        hook = "WENVAROTH_TEST_OS"
+        with open(TEST_EXE, "rb") as f:
+            self.assertIn(hook.encode("utf-16-le"), f.read())
+        for arch in ("x86", "x64"):
+            for name in ("wenvaroth.exe", "wenvaroth.ui"):
+                with open(os.path.join(DIST, arch, name), "rb") as f:
+                    data = f.read()
+                self.assertNotIn(hook.encode("utf-16-le"), data, arch + "/" + name)
+                self.assertNotIn(hook.encode("ascii"), data, arch + "/" + name)
+
+    def test_product_size(self):
+        size = os.path.getsize(os.path.join(DIST, "x86", "wenvaroth.exe"))
+        print("\ndist/x86/wenvaroth.exe: %d bytes" % size)
+        self.assertLess(size, 200 * 1024)
+
+
+if __name__ == "__main__":
+    unittest.main()
