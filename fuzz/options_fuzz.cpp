@@ -9,7 +9,7 @@
 #include "app/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::wstring text;
+    WideString text;
     text.reserve(size / 2);
     for (size_t i = 0; i + 1 < size; i += 2) {
         text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
