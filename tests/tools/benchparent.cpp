@@ -1,12 +1,14 @@
 // Plays the bootstrapper's parent for the benchmark, like launcher.exe, and reports what the
 // child cost. Usage: benchparent.exe BOOTSTRAPPER [options...]
-// Its own command line carries the options the bootstrapper reads. After the child ends it prints
+// Its own command line carries the options the bootstrapper reads; the child's own command line is
+// its path plus the text of WENVAROTH_OWN_ARGS, as with launcher.exe. After the child ends it prints
 // one line: exit=N wall=S user=S kernel=S peak_private=BYTES peak_working_set=BYTES
 // (peak_private is the peak commit charge, PROCESS_MEMORY_COUNTERS_EX.PeakPagefileUsage).
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -26,6 +28,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
+    const wchar_t* own = _wgetenv(L"WENVAROTH_OWN_ARGS");
+    if (own != nullptr && *own != L'\0') commandLine += L" " + std::wstring(own);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
