@@ -212,6 +212,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                         self.wfile.flush()
                         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                                    struct.pack("ii", 1, 0))
+                        self.server.reset_requests.add(self.connection)
                     return
                 part = body[sent:sent + chunk]
                 if cut is not None:
@@ -227,6 +228,19 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.reset_requests = set()
+
+    def shutdown_request(self, request):
+        # A connection to be reset is closed at once: the usual orderly shutdown would send a
+        # clean end of stream before the reset.
+        if request in self.reset_requests:
+            self.reset_requests.discard(request)
+            self.close_request(request)
+            return
+        super().shutdown_request(request)
 
 
 class KitServer:
