@@ -61,6 +61,12 @@ def ensure_template():
              "REG_DWORD", "/d", "0", "/f", **quiet)
         wine(path, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
              "/f", **quiet)
+        # Wine looks for the caption-button and dialog fonts only among the prefix's own fonts.
+        fonts = os.path.join(path, "drive_c", "windows", "Fonts")
+        for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+            source = os.path.join("/usr/share/wine/fonts", name)
+            if os.path.exists(source) and os.path.isdir(fonts):
+                shutil.copy(source, fonts)
         stop_server(path)
         open(os.path.join(path, ".ready"), "w").close()
         return path

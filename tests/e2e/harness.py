@@ -86,6 +86,10 @@ class Prefix:
             return subprocess.CompletedProcess(process.args, code, out.read().decode("latin-1"),
                                                err.read().decode("latin-1"))
 
+    def start(self, *args, env=None, cwd=None):
+        """Starts a program and returns at once: a Running to drive while it goes on."""
+        return Running([wineprefix.WINE, *args], self.env(env), cwd)
+
     def temp_entries(self):
         return sorted(os.listdir(self.temp)) if os.path.isdir(self.temp) else []
 
@@ -122,6 +126,16 @@ class App:
             log=True):
         """Starts the bootstrapper through a launcher named parent_name whose command line carries
         `options` (and "/log:<test.log>" unless log is False). Returns the CompletedProcess."""
+        return self.prefix.run(*self._launch_args(options, parent_name, own_args, log),
+                               env=self._launch_env(own_args, env), cwd=self.folder,
+                               timeout=timeout)
+
+    def start(self, options="", parent_name="launcher.exe", own_args="", env=None, log=True):
+        """Like run, but returns at once with a Running (wait(timeout) gives the exit code)."""
+        return self.prefix.start(*self._launch_args(options, parent_name, own_args, log),
+                                 env=self._launch_env(own_args, env), cwd=self.folder)
+
+    def _launch_args(self, options, parent_name, own_args, log):
         parent_dir = os.path.join(self.folder, "parent")
         os.makedirs(parent_dir, exist_ok=True)
         parent = os.path.join(parent_dir, parent_name)
@@ -130,12 +144,15 @@ class App:
         words = [options] if options else []
         if log:
             words.append("/log:" + self.prefix.win(self.log))
+        args = [parent, self.prefix.win(self.exe)] + " ".join(words).split(" ")
+        return [a for a in args if a != ""]
+
+    @staticmethod
+    def _launch_env(own_args, env):
         extra = {"WENVAROTH_OWN_ARGS": own_args}
         if env:
             extra.update(env)
-        args = [parent, self.prefix.win(self.exe)] + " ".join(words).split(" ")
-        args = [a for a in args if a != ""]
-        return self.prefix.run(*args, env=extra, cwd=self.folder, timeout=timeout)
+        return extra
 
     def log_text(self):
         if not os.path.exists(self.log):
@@ -147,6 +164,47 @@ class App:
         """Log lines without their time stamps."""
         return [line[15:] if line.startswith("[") and line[14:15] == " " else line
                 for line in self.log_text().splitlines()]
+
+
+class Running:
+    """A program started by Prefix.start, its output going to temporary files."""
+
+    def __init__(self, args, env, cwd):
+        self._out = tempfile.TemporaryFile()
+        self._err = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(args, env=env, cwd=cwd, stdout=self._out,
+                                        stderr=self._err)
+        self.returncode = None
+        self.stdout = self.stderr = ""
+
+    def running(self):
+        return self.process.poll() is None
+
+    def wait(self, timeout):
+        """The exit code; kills the program and raises TimeoutExpired after `timeout` seconds."""
+        try:
+            self.returncode = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        self._collect()
+        return self.returncode
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self._collect()
+
+    def _collect(self):
+        if self._out.closed:
+            return
+        self._out.seek(0)
+        self._err.seek(0)
+        self.stdout = self._out.read().decode("latin-1")
+        self.stderr = self._err.read().decode("latin-1")
+        self._out.close()
+        self._err.close()
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
