@@ -1,4 +1,36 @@
-// Placeholder until the command runner lands.
 #include "sys/runcommand.h"
 
-int RunCommand(wchar_t*, const wchar_t*) { return 0; }
+#include "app/runstate.h"
+#include "log/log.h"
+
+int RunCommand(wchar_t* commandLine, const wchar_t* workingFolder) {
+    if (commandLine == nullptr) return 0;
+    writeLog(L"[WENVAROTH] RunCommand(cmd=%s, wait=%d, dir=%s)", commandLine, -1,
+             workingFolder != nullptr ? workingFolder : L"(null)");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;  // 68 in the 32-bit product, the platform's size in the test build
+    PROCESS_INFORMATION process = {};
+    if (workingFolder == nullptr) {
+        writeLog(L"[WENVAROTH] Running: %s", commandLine);
+    } else {
+        writeLog(L"[WENVAROTH] Running: %s in %s", commandLine, workingFolder);
+    }
+    // Redirection is switched only for a 32-bit process on 64-bit Windows, and only for this
+    // thread, so that a kit program in the system folder is the native one.
+    PVOID redirection = nullptr;
+    bool switched = g_isWow64 && g_pfnWow64DisableFsRedirection != nullptr &&
+                    g_pfnWow64DisableFsRedirection(&redirection);
+    BOOL started = CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                  workingFolder, &startup, &process);
+    if (started) {
+        writeLog(L"[WENVAROTH] Started %s with pid %d", commandLine, process.dwProcessId);
+        CloseHandle(process.hThread);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+    } else {
+        writeLog(L"[WENVAROTH] Failed to run: %s", commandLine);
+    }
+    if (switched && g_pfnWow64RevertFsRedirection != nullptr)
+        g_pfnWow64RevertFsRedirection(redirection);
+    return started ? 1 : 0;
+}

@@ -4,7 +4,7 @@ import os
 import re
 import unittest
 
-from harness import PRODUCT_EXE, Prefix
+from harness import PRODUCT_EXE, Prefix, tool
 
 MANIFEST = """<?xml version="1.0"?>
 <locations>
@@ -129,6 +129,21 @@ class OperatingSystemStop(unittest.TestCase):
                             for l in lines if "Parent process name" in l))
         self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
         self.assertEqual(prefix.temp_entries(), before)
+
+    def test_unsupported_system_shows_its_message_box(self):
+        app = prefix.new_app(exe=PRODUCT_EXE)
+        app.write("locations.xml", MANIFEST)
+        running = app.start("")
+        try:
+            answer = prefix.run(tool("uidriver"), "answer", "Example Maker", "ok", "30000",
+                                timeout=60)
+            self.assertEqual(answer.returncode, 0, answer.stdout + answer.stderr)
+            self.assertIn("text=Example Product cannot be installed on your operating system.",
+                          answer.stdout)
+            self.assertEqual(running.wait(60), 0)
+        finally:
+            running.kill()
+        self.assertFalse(any(l.startswith("[WENVAROTH] MessageBox(") for l in app.log_lines()))
 
     def test_unsupported_codes_of_the_test_variant(self):
         for answers in ("0,5,0,1,", "0,6,2,1,", "0,6,1,3,", "1,6,1,1,"):

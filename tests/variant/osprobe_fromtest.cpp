@@ -13,12 +13,12 @@ void probeOs(OsProbeAnswers* answers) {
     answers->version.dwMajorVersion = 6;
     answers->version.dwMinorVersion = 1;
     answers->version.wProductType = VER_NT_WORKSTATION;
-    const wchar_t* spec = _wgetenv(L"WENVAROTH_TEST_OS");
-    if (spec == nullptr) return;
+    const wchar_t* answersText = _wgetenv(L"WENVAROTH_TEST_OS");
+    if (answersText == nullptr) return;
     int server = 0, major = 0, minor = 0, type = 0;
     wchar_t servicePack[128] = {};
-    int fields =
-        swscanf(spec, L"%d,%d,%d,%d,%127l[^\n]", &server, &major, &minor, &type, servicePack);
+    int fields = swscanf(answersText, L"%d,%d,%d,%d,%127l[^\n]", &server, &major, &minor, &type,
+                         servicePack);
     if (fields < 4) {
         answers->versionOk = FALSE;
         return;

@@ -1,0 +1,115 @@
+#include "download/kitlist.h"
+
+#include <stdio.h>
+
+#include <vector>
+
+#include "app/runstate.h"
+#include "app/text.h"
+#include "download/progress.h"
+#include "log/log.h"
+
+namespace {
+constexpr long kMaxKitListBytes = 1L << 20;
+}
+
+bool appendUrlSegment(wchar_t* url, size_t capacity, const wchar_t* segment) {
+    if (url == nullptr || segment == nullptr || capacity == 0) return false;
+    size_t used = wcsnlen(url, capacity);
+    if (used == capacity) return false;
+    bool slash = used == 0 || url[used - 1] != L'/';
+    size_t extra = wcslen(segment) + (slash ? 1 : 0);
+    if (used + extra >= capacity) return false;
+    if (slash) url[used++] = L'/';
+    wcscpy(url + used, segment);
+    return true;
+}
+
+KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
+    if (result != nullptr) *result = S_OK;
+    localPath[0] = L'\0';
+    if (!textCopy(localPath, kPathChars, g_moduleFolder) ||
+        !pathJoin(localPath, kPathChars, L"kitmd5.dat")) {
+        writeLog(L"[WENVAROTH] Cannot create local file %skitmd5.dat (path too long)",
+                 g_moduleFolder);
+        localPath[0] = L'\0';
+        return KitListFetch::NotWritable;
+    }
+    FILE* probe = nullptr;
+    errno_t opened = _wfopen_s(&probe, localPath, L"w");
+    if (opened != 0) {
+        writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
+        return KitListFetch::NotWritable;
+    }
+    if (probe == nullptr) return KitListFetch::NotWritable;
+    fclose(probe);
+
+    if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
+        writeLog(L"[WENVAROTH] The manifest names no download address");
+        return KitListFetch::NoAddress;
+    }
+    wchar_t url[kPathChars];
+    if (!textCopy(url, g_baseUrl) || !appendUrlSegment(url, L"kitmd5.dat")) {
+        writeLog(L"[WENVAROTH] Download address too long: %s", g_baseUrl);
+        return KitListFetch::NoAddress;
+    }
+    writeLog(L"[WENVAROTH] Downloading kitmd5.dat file from: %s; to: %s", url, localPath);
+    // A callback that counts nothing and cannot cancel: it only sees the HTTP status and the
+    // announced length, so that an error page or a cut body is not read as the kit list.
+    CBindStatusCallbackImpl status(nullptr, false);
+    HRESULT transfer = URLDownloadToFileW(nullptr, url, localPath, 0, &status);
+    if (transfer == S_OK && !status.httpStatusAcceptable()) {
+        writeLog(L"[WENVAROTH] The server answered %lu for %s", status.m_httpStatus, url);
+        transfer = INET_E_DOWNLOAD_FAILURE;
+    } else if (transfer == S_OK && status.m_lastProgressMax != 0 &&
+               status.m_lastProgress != status.m_lastProgressMax) {
+        writeLog(L"[WENVAROTH] Received %lu of %lu bytes from %s", status.m_lastProgress,
+                 status.m_lastProgressMax, url);
+        transfer = INET_E_DOWNLOAD_FAILURE;
+    }
+    if (result != nullptr) *result = transfer;
+    if (transfer != S_OK) {
+        writeLog(L"[WENVAROTH] Cannot download file. Error :%lu",
+                 static_cast<unsigned long>(transfer));
+        return KitListFetch::TransferFailed;
+    }
+    return KitListFetch::Fetched;
+}
+
+int readKitList(const wchar_t* localPath, wchar_t* productCode,
+                std::map<WideString, int32_t>* sizes) {
+    if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
+    if (localPath == nullptr) return ERROR_OPEN_FAILED;
+    FILE* file = nullptr;
+    // Binary: the parser treats carriage returns as white space itself.
+    errno_t opened = _wfopen_s(&file, localPath, L"rb");
+    if (opened != 0) {
+        writeLog(L"[WENVAROTH] Cannot open local file %s", localPath);
+        return ERROR_OPEN_FAILED;
+    }
+    if (file == nullptr) return ERROR_OPEN_FAILED;
+    std::vector<unsigned char> content;
+    unsigned char chunk[4096];
+    size_t got;
+    bool tooLarge = false;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (content.size() + got > static_cast<size_t>(kMaxKitListBytes)) {
+            tooLarge = true;
+            break;
+        }
+        content.insert(content.end(), chunk, chunk + got);
+    }
+    fclose(file);
+    WideString code;
+    int status =
+        tooLarge ? KITLIST_MALFORMED : parseKitList(content.data(), content.size(), &code, sizes);
+    if (status != KITLIST_OK) {
+        sizes->clear();
+        productCode[0] = L'\0';
+        writeLog(L"[WENVAROTH] The kit list %s is malformed", localPath);
+        return KITLIST_MALFORMED;
+    }
+    // At most 39 characters (the parser's limit), so it always fits.
+    textCopy(productCode, kKitProductCodeChars, code.c_str());
+    return 0;
+}

@@ -1,0 +1,80 @@
+#include "download/kitlistparse.h"
+
+#include <vector>
+
+namespace {
+
+bool isSeparator(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+int32_t parseKitSize(const WideString& token) {
+    size_t at = 0;
+    bool negative = false;
+    if (at < token.size() && (token[at] == L'+' || token[at] == L'-')) {
+        negative = token[at] == L'-';
+        ++at;
+    }
+    // Accumulated as a magnitude that stops growing once it passes the 32-bit range, so no
+    // digit count can overflow it.
+    int64_t magnitude = 0;
+    for (; at < token.size() && token[at] >= L'0' && token[at] <= L'9'; ++at) {
+        if (magnitude <= 2147483648LL) magnitude = magnitude * 10 + (token[at] - L'0');
+    }
+    if (negative) return magnitude >= 2147483648LL ? INT32_MIN : static_cast<int32_t>(-magnitude);
+    return magnitude > 2147483647LL ? INT32_MAX : static_cast<int32_t>(magnitude);
+}
+
+int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+                 std::map<WideString, int32_t>* sizes) {
+    if (productCode == nullptr || sizes == nullptr || (data == nullptr && size != 0)) {
+        return KITLIST_BAD_ARGUMENTS;
+    }
+    productCode->clear();
+    sizes->clear();
+
+    // Token limits by position: product code first, then name, size, checksum over and over.
+    static const size_t kRecordLimits[3] = {KITLIST_MAX_NAME, KITLIST_MAX_SIZE_TOKEN,
+                                            KITLIST_MAX_CHECKSUM};
+    WideString code;
+    std::map<WideString, int32_t> found;
+    WideString token;
+    WideString name;
+    int32_t value = 0;
+    size_t tokenIndex = 0;  // tokens completed so far
+    size_t at = 0;
+    while (at < size) {
+        while (at < size && isSeparator(data[at])) ++at;
+        if (at == size) break;
+        size_t limit =
+            tokenIndex == 0 ? KITLIST_MAX_PRODUCT_CODE : kRecordLimits[(tokenIndex - 1) % 3];
+        token.clear();
+        while (at < size && !isSeparator(data[at])) {
+            if (token.size() == limit) return KITLIST_MALFORMED;
+            token.push_back(static_cast<wchar_t>(data[at]));
+            ++at;
+        }
+        if (tokenIndex == 0) {
+            code = token;
+        } else {
+            switch ((tokenIndex - 1) % 3) {
+                case 0:
+                    name = token;
+                    break;
+                case 1:
+                    value = parseKitSize(token);
+                    break;
+                default:
+                    found.emplace(name, value);  // keeps the first record of a name
+                    break;
+            }
+        }
+        ++tokenIndex;
+    }
+    if (tokenIndex > 0 && (tokenIndex - 1) % 3 != 0) return KITLIST_MALFORMED;
+    productCode->swap(code);
+    sizes->swap(found);
+    return KITLIST_OK;
+}

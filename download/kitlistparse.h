@@ -1,0 +1,46 @@
+// Parsing of the kit list "kitmd5.dat", kept free of Windows headers so that a native
+// Linux fuzz build can compile it alone (kitlistparse.cpp needs only the C++ standard library).
+//
+// Fuzz entry point:
+//   int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+//                    std::map<WideString, int32_t>* sizes);
+// `data` may be null when `size` is 0; both outputs must be non-null (160 otherwise). Every
+// input, of any length and content, yields a defined result; nothing is read past data + size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "app/widestring.h"
+
+// Results of parseKitList (Win32 error numbers, so the worker can log them as such).
+constexpr int KITLIST_OK = 0;
+constexpr int KITLIST_MALFORMED = 13;       // ERROR_INVALID_DATA
+constexpr int KITLIST_BAD_ARGUMENTS = 160;  // ERROR_BAD_ARGUMENTS
+
+// Longest accepted tokens, in characters (the fixed buffers less their terminator).
+constexpr size_t KITLIST_MAX_PRODUCT_CODE = 39;
+constexpr size_t KITLIST_MAX_NAME = 255;
+constexpr size_t KITLIST_MAX_SIZE_TOKEN = 19;
+constexpr size_t KITLIST_MAX_CHECKSUM = 32;
+
+// Parses the bytes of a kit list. Each byte becomes the wide character of the same number.
+// Tokens are separated by blank, tab, line feed, carriage return, vertical tab and form feed;
+// every other byte (NUL and 0x1A included) belongs to a token.
+//
+// KITLIST_OK: *productCode is the first token (empty for a file of white space only) and *sizes
+// maps every record's name to its size; of two records with one name the first wins.
+//
+// KITLIST_MALFORMED, with *productCode empty and *sizes empty: a token longer than its limit
+// above, or a file that ends inside a record (a name without size, or a size without checksum).
+// Such a list is rejected whole rather than cut or partly kept: a cut name could match another
+// file, and a list that ends early is most likely a transfer cut short.
+int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
+                 std::map<WideString, int32_t>* sizes);
+
+// The size column: optional blanks are not part of a token, so: an optional sign, then decimal
+// digits up to the first non-digit; no leading digit gives 0; values beyond the signed 32-bit
+// range are clamped to 2147483647 or -2147483648.
+int32_t parseKitSize(const WideString& token);

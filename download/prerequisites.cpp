@@ -1,0 +1,50 @@
+#include "download/prerequisites.h"
+
+#include "app/runstate.h"
+#include "download/kitlist.h"
+#include "download/remotesize.h"
+#include "download/safename.h"
+#include "download/worker.h"
+#include "log/log.h"
+
+bool queuePrerequisites(std::vector<QueuedFile>* queue) {
+    for (const Dependency& dependency : g_dependencies) {
+        if (dependency.osFilter != OS_FILTER_ALL && dependency.osFilter != g_osVersion) continue;
+        const wchar_t* productCode = dependency.productCode ? dependency.productCode.get() : L"";
+        int32_t state = queryProductState(productCode);
+        writeLog(L"[WENVAROTH] Product %s installstate: %d", productCode, state);
+        if (state != -1 && state != 1) continue;
+
+        const wchar_t* fileName = dependency.fileName.get();
+        if (!isSafePathSegment(fileName)) {
+            writeLog(L"[WENVAROTH] Refusing prerequisite file name %s", fileName ? fileName : L"");
+            return false;
+        }
+        if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
+            writeLog(L"[WENVAROTH] The manifest names no download address");
+            return false;
+        }
+        wchar_t url[kPathChars];
+        if (!textCopy(url, g_baseUrl) || !appendUrlSegment(url, L"dependencies") ||
+            !appendUrlSegment(url, fileName)) {
+            writeLog(L"[WENVAROTH] Download address too long for %s", fileName);
+            return false;
+        }
+        int32_t size = 0;
+        queryRemoteSize(url, &size);
+
+        QueuedFile entry;
+        entry.file.name.reset(newTextCopy(fileName));
+        entry.file.relativePath.reset(newTextCopy(L"dependencies"));
+        entry.file.autorun = false;
+        entry.file.size = size;
+        entry.sizeKnown = size > 0;
+        if (!entry.file.name || !entry.file.relativePath) {
+            writeLog(L"[WENVAROTH] Out of memory queueing %s", fileName);
+            return false;
+        }
+        g_bytesTotal += static_cast<uint32_t>(size);
+        queue->push_back(std::move(entry));
+    }
+    return true;
+}

@@ -1,0 +1,22 @@
+// Prerequisites: the manifest's dependency packages that apply to this operating
+// system and that Windows Installer does not report as installed join the download queue.
+#pragma once
+
+#include <vector>
+
+#include "manifest/model.h"
+
+// One file of the worker's queue: a deep copy of its record, and whether `size` is a known
+// expected length that the received file must have (kit files: the kit list's size;
+// prerequisites: the queried Content-Length when the query gave one).
+struct QueuedFile {
+    DownloadableFile file;
+    bool sizeKnown = false;
+};
+
+// Appends each applicable, missing prerequisite (name = file name, relative path
+// "dependencies", autorun off, size from queryRemoteSize) and adds its size to g_bytesTotal.
+// False, after a log line, when the run must be given up: no base address, a file name that
+// could name something outside the kit's "dependencies" folder, a URL over 259 characters, or
+// no memory for a record. Nothing is appended for the prerequisite that failed.
+bool queuePrerequisites(std::vector<QueuedFile>* queue);

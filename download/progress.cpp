@@ -1,0 +1,86 @@
+#include "download/progress.h"
+
+#include "app/runstate.h"
+
+CBindStatusCallbackImpl::CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes)
+    : m_cancelEvent(cancelEvent), m_countBytes(countBytes) {}
+
+STDMETHODIMP CBindStatusCallbackImpl::QueryInterface(REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback)) {
+        *object = static_cast<IBindStatusCallback*>(this);
+    } else if (IsEqualIID(iid, IID_IHttpNegotiate)) {
+        *object = static_cast<IHttpNegotiate*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::AddRef() { return static_cast<ULONG>(++m_refCount); }
+
+STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::Release() { return static_cast<ULONG>(--m_refCount); }
+
+STDMETHODIMP CBindStatusCallbackImpl::OnStartBinding(DWORD, IBinding*) { return S_OK; }
+STDMETHODIMP CBindStatusCallbackImpl::GetPriority(LONG*) { return S_OK; }
+STDMETHODIMP CBindStatusCallbackImpl::OnLowResource(DWORD) { return S_OK; }
+
+STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressMax,
+                                                 ULONG statusCode, LPCWSTR) {
+    // Unsigned 32-bit on purpose: a progress that goes backwards lowers the counter.
+    uint32_t delta = static_cast<uint32_t>(progress) - static_cast<uint32_t>(m_lastProgress);
+    if (m_countBytes) {
+        EnterCriticalSection(&g_stateLock);
+        g_bytesReceived += delta;
+        LeaveCriticalSection(&g_stateLock);
+    }
+    m_lastProgress = progress;
+    m_lastProgressMax = progressMax;
+
+    if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA) {
+        DWORD now = m_tick();
+        m_startTick = now;
+        m_sampleTick = now;
+    } else if (statusCode == BINDSTATUS_DOWNLOADINGDATA) {
+        DWORD now = m_tick();
+        if (now - m_sampleTick > 1000) {
+            DWORD elapsed = now - m_startTick;
+            if (m_countBytes) {
+                g_transferRate =
+                    static_cast<double>(progress) / static_cast<double>(elapsed) / 1000.0 * 1024.0;
+            }
+            m_sampleTick = now;
+        }
+    }
+
+    if (m_cancelEvent != nullptr && m_cancelEvent != INVALID_HANDLE_VALUE) {
+        DWORD wait = WaitForSingleObject(m_cancelEvent, 0);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+            m_aborted = 1;
+            return E_ABORT;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CBindStatusCallbackImpl::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
+STDMETHODIMP CBindStatusCallbackImpl::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
+STDMETHODIMP CBindStatusCallbackImpl::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+    return S_OK;
+}
+STDMETHODIMP CBindStatusCallbackImpl::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+STDMETHODIMP CBindStatusCallbackImpl::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                           LPWSTR* additionalHeaders) {
+    if (additionalHeaders != nullptr) *additionalHeaders = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP CBindStatusCallbackImpl::OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
+                                                 LPWSTR* additionalRequestHeaders) {
+    if (additionalRequestHeaders != nullptr) *additionalRequestHeaders = nullptr;
+    m_httpStatus = responseCode;
+    return S_OK;
+}

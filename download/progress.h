@@ -1,0 +1,56 @@
+// The transfer callback: counts bytes into the shared progress state, samples the
+// current file's rate about once a second and aborts the transfer once the cancel event is set.
+// It also records the HTTP status of the answer (IHttpNegotiate::OnResponse), so that the worker
+// can refuse an error page that the platform delivered as a successful transfer: under Wine both
+// transfer calls report S_OK for a 404 or 500 answer.
+#pragma once
+
+#include <windows.h>
+#include <urlmon.h>
+
+class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiate {
+  public:
+    // One object per transfer, an automatic object of the caller that outlives the synchronous
+    // transfer call; never allocated on the heap and never freed through Release.
+    // countBytes false: nothing is added to the shared progress state (the kit-list fetch).
+    explicit CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes = true);
+
+    // IUnknown. QueryInterface answers IUnknown, IBindStatusCallback and IHttpNegotiate.
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IBindStatusCallback
+    STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
+    STDMETHODIMP GetPriority(LONG* priority) override;
+    STDMETHODIMP OnLowResource(DWORD reserved) override;
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                            LPCWSTR statusText) override;
+    STDMETHODIMP OnStopBinding(HRESULT result, LPCWSTR error) override;
+    STDMETHODIMP GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo) override;
+    STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                 STGMEDIUM* medium) override;
+    STDMETHODIMP OnObjectAvailable(REFIID iid, IUnknown* object) override;
+    // IHttpNegotiate: adds no headers; OnResponse records the status code.
+    STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved,
+                                      LPWSTR* additionalHeaders) override;
+    STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
+                            LPWSTR* additionalRequestHeaders) override;
+
+    // True when no HTTP answer was seen (served from the cache, or not HTTP) or the answer's
+    // status was 2xx.
+    bool httpStatusAcceptable() const {
+        return m_httpStatus == 0 || (m_httpStatus >= 200 && m_httpStatus <= 299);
+    }
+
+    LONG m_refCount = 0;
+    LONG m_aborted = 0;
+    HANDLE m_cancelEvent = nullptr;
+    DWORD m_sampleTick = 0;
+    DWORD m_startTick = 0;
+    ULONG m_lastProgress = 0;
+    ULONG m_lastProgressMax = 0;  // progress maximum of the latest notification (0: unknown)
+    DWORD m_httpStatus = 0;       // status of the HTTP answer; 0 while none was seen
+    bool m_countBytes = true;
+    // The millisecond clock; a test replaces it.
+    DWORD(WINAPI* m_tick)() = GetTickCount;
+};

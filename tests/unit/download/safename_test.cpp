@@ -1,0 +1,37 @@
+#include "download/safename.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SafeName, PlainNamesPass) {
+    for (const wchar_t* name :
+         {L"setup.exe", L"data1.cab", L"a", L"name with blank.txt", L".hidden"}) {
+        EXPECT_TRUE(isSafePathSegment(name)) << name;
+    }
+}
+
+TEST(SafeName, AnythingThatCouldLeaveTheFolderIsRefused) {
+    for (const wchar_t* name : {L"",      L".",   L"..",  L"...", L".. ",      L"a.",   L"a ",
+                                L"..\\x", L"a/b", L"C:x", L"C:",  L"x:stream", L"*",    L"a?b",
+                                L"a\"b",  L"a<b", L"a>b", L"a|b", L"a\tb",     L"\\abs"}) {
+        EXPECT_FALSE(isSafePathSegment(name)) << name;
+    }
+    EXPECT_FALSE(isSafePathSegment(nullptr));
+}
+
+TEST(SafeRelativePath, NestedFoldersPass) {
+    for (const wchar_t* path : {L"data", L"a\\b", L"a/b/c"})
+        EXPECT_TRUE(isSafeRelativePath(path)) << path;
+}
+
+TEST(SafeRelativePath, ParentsDrivesAbsoluteAndEmptySegmentsAreRefused) {
+    for (const wchar_t* path :
+         {L"", L"..", L"a\\..", L"a\\..\\..", L"a/../b", L"\\abs", L"/abs", L"\\\\server\\share",
+          L"C:\\Windows", L"C:rel", L"a\\", L"a\\\\b", L"a\\ .", L"..."}) {
+        EXPECT_FALSE(isSafeRelativePath(path)) << path;
+    }
+    EXPECT_FALSE(isSafeRelativePath(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include "sys/runcommand.h"
+
+#include "support.h"
+
+namespace download_test {
+namespace {
+
+int g_disabled = 0;
+int g_reverted = 0;
+PVOID g_revertedWith = nullptr;
+BOOL WINAPI fakeDisable(PVOID* old) {
+    ++g_disabled;
+    *old = reinterpret_cast<PVOID>(0x1234);
+    return TRUE;
+}
+BOOL WINAPI fakeRevert(PVOID old) {
+    ++g_reverted;
+    g_revertedWith = old;
+    return TRUE;
+}
+
+class RunCommandTest : public TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        g_disabled = g_reverted = 0;
+        g_revertedWith = nullptr;
+        g_isWow64 = FALSE;
+        g_pfnWow64DisableFsRedirection = nullptr;
+        g_pfnWow64RevertFsRedirection = nullptr;
+    }
+    void TearDown() override {
+        g_isWow64 = FALSE;
+        g_pfnWow64DisableFsRedirection = nullptr;
+        g_pfnWow64RevertFsRedirection = nullptr;
+        TempFolderTest::TearDown();
+    }
+    std::wstring cmd() const {
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        return std::wstring(system) + L"\\cmd.exe";
+    }
+};
+
+TEST_F(RunCommandTest, NullCommandLineIsZeroWithoutALogLine) {
+    EXPECT_EQ(RunCommand(nullptr, L"C:\\"), 0);
+    EXPECT_TRUE(logLines().empty());
+}
+
+TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
+    std::wstring line =
+        cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 1);
+    EXPECT_TRUE(exists(path(L"done.txt")));  // waited for the end
+    FILE* where = _wfopen(path(L"where.txt").c_str(), L"rb");
+    ASSERT_NE(where, nullptr);
+    char text[512] = {};
+    fread(text, 1, sizeof text - 1, where);
+    fclose(where);
+    EXPECT_EQ(std::string(text).substr(0, m_folder.size()), narrow(m_folder));
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) +
+                            ", wait=-1, dir=" + narrow(m_folder) + ")");
+    EXPECT_EQ(lines[1], "[WENVAROTH] Running: " + narrow(line) + " in " + narrow(m_folder));
+    EXPECT_EQ(lines[2].rfind("[WENVAROTH] Started " + narrow(line) + " with pid ", 0), 0u);
+}
+
+TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
+    std::wstring line = cmd() + L" /c exit 3";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) + ", wait=-1, dir=(null))");
+    EXPECT_EQ(lines[1], "[WENVAROTH] Running: " + narrow(line));
+}
+
+TEST_F(RunCommandTest, MissingProgramIsZeroAndLogged) {
+    std::wstring line = path(L"missing.exe");
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 0);
+    EXPECT_EQ(logLines().back(), "[WENVAROTH] Failed to run: " + narrow(line));
+}
+
+TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
+    g_pfnWow64DisableFsRedirection = fakeDisable;
+    g_pfnWow64RevertFsRedirection = fakeRevert;
+    std::wstring line = cmd() + L" /c exit 0";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    EXPECT_EQ(g_disabled, 0);
+    EXPECT_EQ(g_reverted, 0);
+
+    g_isWow64 = TRUE;
+    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    EXPECT_EQ(g_disabled, 1);
+    EXPECT_EQ(g_reverted, 1);
+    EXPECT_EQ(g_revertedWith, reinterpret_cast<PVOID>(0x1234));
+
+    std::wstring missing = path(L"missing.exe");
+    std::vector<wchar_t> bad(missing.begin(), missing.end());
+    bad.push_back(L'\0');
+    EXPECT_EQ(RunCommand(bad.data(), nullptr), 0);
+    EXPECT_EQ(g_disabled, 2);
+    EXPECT_EQ(g_reverted, 2);  // restored on the failure path too
+
+    g_pfnWow64DisableFsRedirection = nullptr;
+    g_pfnWow64RevertFsRedirection = nullptr;
+    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);  // functions missing: runs untouched
+}
+
+}  // namespace
+}  // namespace download_test
