@@ -14,8 +14,13 @@ bool isSeparator(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f';
 }
 
+// The parser's own string type, taken from its signature.
+template <typename T>
+T tokenTypeOf(int32_t (*)(const T&));
+using Token = decltype(tokenTypeOf(parseKitSize));
+
 // An optional sign, then decimal digits up to the first non-digit; clamped to 32 bits.
-int32_t expectedSize(const std::wstring& token) {
+int32_t expectedSize(const Token& token) {
     size_t at = 0;
     bool negative = false;
     if (at < token.size() && (token[at] == L'+' || token[at] == L'-')) negative = token[at++] == L'-';
@@ -63,7 +68,7 @@ void check(int (*parse)(const unsigned char*, size_t, Code*, Sizes*), const uint
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(parseKitList, data, size);
     // The size column on its own, with every byte a possible character of the token.
-    std::wstring token;
+    Token token;
     for (size_t i = 0; i < size && i < 64; ++i) token.push_back(static_cast<wchar_t>(data[i]));
     if (parseKitSize(token) != expectedSize(token)) abort();
     return 0;
