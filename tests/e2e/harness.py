@@ -291,6 +291,12 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         super().__init__(*args)
         self.reset_requests = set()
 
+    def handle_error(self, request, client_address):
+        # A client that drops the connection (a stopped run, a cancelled transfer) is expected.
+        if isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
+            return
+        super().handle_error(request, client_address)
+
     def shutdown_request(self, request):
         # A connection to be reset is closed at once: the usual orderly shutdown would send a
         # clean end of stream before the reset.
