@@ -246,17 +246,29 @@ class HostileServer(unittest.TestCase):
                 self.assertIn(("GET", moved), self.requests)
                 self.assert_handed_over()
 
+    # Wine's transfer calls and its URL open follow a redirect to itself without end (hundreds
+    # of requests a second), so the program must bound the redirects it follows. One case per
+    # place that fetches: the kit list, a kit file, a prerequisite's size query.
     @unittest.expectedFailure
-    def test_redirect_loop_ends_as_a_failed_transfer(self):
-        # Wine's transfer call follows a redirect to itself without end (thousands of requests
-        # in a few seconds), so the worker must bound the redirects it lets a transfer take.
-        self.fault("data.bin", status=302, headers={"Location": self.base + "data.bin"})
+    def test_redirect_loop_on_the_kit_list_ends_the_run(self):
+        self.assert_redirect_loop_ends("kitmd5.dat")
+
+    @unittest.expectedFailure
+    def test_redirect_loop_on_a_kit_file_ends_the_run(self):
+        self.assert_redirect_loop_ends("data.bin")
+
+    @unittest.expectedFailure
+    def test_redirect_loop_on_a_prerequisite_ends_the_run(self):
+        self.assert_redirect_loop_ends("dependencies/" + PREREQ[0])
+
+    def assert_redirect_loop_ends(self, path):
+        self.fault(path, status=302, headers={"Location": self.base + path})
         try:
-            self.run_app(timeout=15)
+            self.run_app(timeout=10)
         except subprocess.TimeoutExpired:
-            hops = sum(1 for _, p in server.requests if p == self.base + "data.bin")
+            hops = sum(1 for _, p in server.requests if p == self.base + path)
             self.stop_stuck_run()
-            self.fail("the run never ended: %d requests for the redirected file" % hops)
+            self.fail("the run never ended: %d requests for %s" % (hops, path))
         self.assert_not_handed_over()
 
     def stop_stuck_run(self):
