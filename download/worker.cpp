@@ -126,6 +126,16 @@ TransferOutcome transferFile(const QueuedFile& queued) {
             result = INET_E_DOWNLOAD_FAILURE;
         }
     }
+    if (result != S_OK && callback.m_aborted) {
+        // The user chose to quit, and the platform ended the transfer with the abort the callback
+        // asked for: telling them the download had a problem would blame the network for their
+        // own choice.
+        writeLog(L"[WENVAROTH] Cannot download file %s. Error :%lu", url,
+                 static_cast<unsigned long>(result));
+        writeLog(L"[WENVAROTH] Download canceled!");
+        g_runAborted = 1;
+        return TransferOutcome::Cancelled;
+    }
     if (result != S_OK) {
         writeLog(L"[WENVAROTH] Cannot download file %s. Error :%lu", url,
                  static_cast<unsigned long>(result));

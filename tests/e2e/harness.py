@@ -46,7 +46,10 @@ class Prefix:
     def __init__(self, name):
         self.path = wineprefix.make_prefix(name)
         # A server that stays up makes each program start cost a fraction of a second.
-        subprocess.run([wineprefix.WINESERVER, "-p"], env=wineprefix.base_env(self.path))
+        # It must not hold the caller's output open, or a reader of that pipe would wait for it.
+        subprocess.run([wineprefix.WINESERVER, "-p"], env=wineprefix.base_env(self.path),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         self.drive_c = os.path.join(self.path, "drive_c")
         user = os.environ.get("USER") or "root"
         temps = [p for p in glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))
