@@ -8,7 +8,9 @@ import glob
 import http.server
 import os
 import shutil
+import socket
 import socketserver
+import struct
 import subprocess
 import sys
 import tempfile
@@ -254,7 +256,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if head:
             return
-        cut = fault.get("cut_after")
+        if length is not None and length != len(body):
+            # The announced length is a lie: only closing tells the client that nothing follows.
+            self.close_connection = True
+        reset = fault.get("reset_after")
+        cut = fault.get("cut_after") if reset is None else reset
         rate = fault.get("rate")  # bytes per second
         chunk = 16384
         sent = 0
@@ -262,6 +268,12 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             while sent < len(body):
                 if cut is not None and sent >= cut:
                     self.close_connection = True
+                    if reset is not None:
+                        # Linger with a zero time-out: the close sends a reset, not a clean end.
+                        self.wfile.flush()
+                        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                                   struct.pack("ii", 1, 0))
+                        self.server.reset_requests.add(self.connection)
                     return
                 part = body[sent:sent + chunk]
                 if cut is not None:
@@ -278,11 +290,33 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.reset_requests = set()
+
+    def handle_error(self, request, client_address):
+        # A client that drops the connection (a stopped run, a cancelled transfer) is expected.
+        if isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
+            return
+        super().handle_error(request, client_address)
+
+    def shutdown_request(self, request):
+        # A connection to be reset is closed at once: the usual orderly shutdown would send a
+        # clean end of stream before the reset.
+        if request in self.reset_requests:
+            self.reset_requests.discard(request)
+            self.close_request(request)
+            return
+        super().shutdown_request(request)
+
 
 class KitServer:
     """A web server on 127.0.0.1 serving `files` (URL path -> bytes), with per-path faults:
     {"status": 404} answers an error page; {"cut_after": n} closes after n body bytes;
-    {"content_length": n} announces n bytes (None: no header); {"rate": bytes_per_second}."""
+    {"reset_after": n} sends n body bytes, then resets the connection;
+    {"content_length": n} announces n bytes (None: no header; a length other than the body's
+    closes the connection after the body); {"rate": bytes_per_second}.
+    A redirect is a status fault: {"status": 302, "headers": {"Location": "/elsewhere"}}."""
 
     def __init__(self):
         self.files = {}

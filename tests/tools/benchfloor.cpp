@@ -1,0 +1,95 @@
+// The platform's floor for the benchmark: only what any program fetching a kit this way must do.
+// Usage: benchfloor.exe DEST_FOLDER URL_LIST_FILE
+// For each URL in the list (one per line, UTF-8/ASCII): URLDownloadToCacheFileW with a callback
+// that does nothing, then CopyFileW of the cache file into DEST_FOLDER under the URL's last
+// segment. Prints "files=N seconds=S" and exits 0 only when every transfer and copy succeeded.
+#include <windows.h>
+#include <urlmon.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+class EmptyCallback : public IBindStatusCallback {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+            *out = static_cast<IBindStatusCallback*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives on the stack for one transfer; the count is not used for its lifetime.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+};
+
+std::vector<std::wstring> readList(const wchar_t* path) {
+    std::vector<std::wstring> urls;
+    FILE* file = _wfopen(path, L"rb");
+    if (file == nullptr) return urls;
+    char line[2048];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        std::wstring url;
+        for (const char* c = line; *c != '\0' && *c != '\r' && *c != '\n'; ++c) {
+            url.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+        }
+        if (!url.empty()) urls.push_back(url);
+    }
+    fclose(file);
+    return urls;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        fwprintf(stderr, L"usage: benchfloor DEST_FOLDER URL_LIST_FILE\n");
+        return 2;
+    }
+    std::vector<std::wstring> urls = readList(argv[2]);
+    if (urls.empty()) {
+        fwprintf(stderr, L"benchfloor: no URLs in %s\n", argv[2]);
+        return 2;
+    }
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    int failures = 0;
+    for (const std::wstring& url : urls) {
+        wchar_t cacheFile[MAX_PATH] = {};
+        EmptyCallback callback;
+        HRESULT result = URLDownloadToCacheFileW(nullptr, url.c_str(), cacheFile, MAX_PATH, 0,
+                                                 &callback);
+        if (result != S_OK) {
+            fwprintf(stderr, L"benchfloor: %s: 0x%08lx\n", url.c_str(),
+                     static_cast<unsigned long>(result));
+            ++failures;
+            continue;
+        }
+        std::wstring destination = std::wstring(argv[1]) + L"\\" + url.substr(url.rfind(L'/') + 1);
+        if (!CopyFileW(cacheFile, destination.c_str(), FALSE)) {
+            fwprintf(stderr, L"benchfloor: copy to %s: %lu\n", destination.c_str(), GetLastError());
+            ++failures;
+        }
+    }
+    QueryPerformanceCounter(&end);
+    double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    wprintf(L"files=%u seconds=%.3f failures=%d\n", static_cast<unsigned>(urls.size()), seconds,
+            failures);
+    return failures == 0 ? 0 : 1;
+}

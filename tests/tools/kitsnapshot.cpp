@@ -1,0 +1,54 @@
+// Stand-in kit installer for the hostile-server suite. Started as the kit's setup.exe, it copies
+// the whole folder it was started in (the kit folder, as the bootstrapper hands it over) into
+// %WENVAROTH_SNAPSHOT%\kit and writes its command line and current folder to
+// %WENVAROTH_SNAPSHOT%\started.txt (UTF-16LE), so the test can compare every byte that arrived
+// with what the server holds. Without the variable it does nothing. Always exits 0.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+bool copyTree(const std::wstring& from, const std::wstring& to) {
+    if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((from + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring source = from + L"\\" + name;
+        std::wstring target = to + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ok = copyTree(source, target) && ok;
+        } else {
+            ok = CopyFileW(source.c_str(), target.c_str(), FALSE) && ok;
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return ok;
+}
+
+}  // namespace
+
+int wmain() {
+    const wchar_t* snapshot = _wgetenv(L"WENVAROTH_SNAPSHOT");
+    if (snapshot == nullptr || *snapshot == L'\0') return 0;
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    std::wstring root = snapshot;
+    CreateDirectoryW(root.c_str(), nullptr);
+    copyTree(current, root + L"\\kit");
+    // Written last, so that its presence means the copy is complete.
+    FILE* report = _wfopen((root + L"\\started.txt").c_str(), L"wb");
+    if (report != nullptr) {
+        std::wstring text = std::wstring(GetCommandLineW()) + L"\n" + current + L"\n";
+        fwrite(text.data(), sizeof(wchar_t), text.size(), report);
+        fclose(report);
+    }
+    return 0;
+}
