@@ -249,7 +249,7 @@ class HostileServer(unittest.TestCase):
     # Known limit, kept visible: Wine's transfer calls and its URL open follow a redirect to
     # itself without end (hundreds of requests a second) inside the platform, with no progress
     # notification the program could abort from, and they ignore the option that turns automatic
-    # redirects off (both measured). The platform on Windows stops such a loop by itself. These
+    # redirects off (both measured); whether Windows bounds such a loop was not checked. These
     # cases fail until the program resolves redirects itself; one case per place that fetches.
     @unittest.expectedFailure
     def test_redirect_loop_on_the_kit_list_ends_the_run(self):
