@@ -75,12 +75,7 @@ void learnModuleFolder() {
 }
 
 void learnWow64() {
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
-    BOOL answer = FALSE;
-    if (isWow64 != nullptr && !isWow64(GetCurrentProcess(), &answer)) answer = FALSE;
-    g_isWow64 = answer;
+    g_isWow64 = isWow64Process(GetCurrentProcess());
     g_isWin64 = sizeof(void*) == 8 || g_isWow64;
 }
 
@@ -93,6 +88,8 @@ void loadResourceLibrary() {
     }
     g_resourceModule = g_resourceLibrary != nullptr ? g_resourceLibrary : g_moduleInstance;
 }
+
+}  // namespace
 
 void loadUnitTexts() {
     struct {
@@ -115,6 +112,8 @@ void loadUnitTexts() {
         }
     }
 }
+
+namespace {
 
 void loadManifestBesideExecutable() {
     wchar_t path[kPathChars];

@@ -5,6 +5,9 @@
 
 int runMain(HINSTANCE instance);
 
+// Loads the time-unit words and formats of the time-left text into their globals.
+void loadUnitTexts();
+
 // The text between the first "[" and the first "]" after it in the file name of parentPath.
 // False (tag empty) when there is no such pair or the tag does not fit.
 bool takeAffiliateTag(const wchar_t* parentPath, wchar_t* tag, size_t capacity);

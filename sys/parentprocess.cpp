@@ -40,15 +40,6 @@ namespace {
 
 typedef NTSTATUS(NTAPI* QueryInformationProcessFn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
-BOOL isWow64Process(HANDLE process) {
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
-    BOOL answer = FALSE;
-    if (isWow64 != nullptr && !isWow64(process, &answer)) answer = FALSE;
-    return answer;
-}
-
 // Reads the command line of an opened parent whose structures have this build's layout.
 void readCommandLine(HANDLE parent, GuardedString* result) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -103,6 +94,15 @@ void readCommandLine(HANDLE parent, GuardedString* result) {
 }
 
 }  // namespace
+
+BOOL isWow64Process(HANDLE process) {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    IsWow64ProcessFn isWow64 = reinterpret_cast<IsWow64ProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    BOOL answer = FALSE;
+    if (isWow64 != nullptr && !isWow64(process, &answer)) answer = FALSE;
+    return answer;
+}
 
 GuardedString GetParrentProcessCmdLine() {
     GuardedString result;

@@ -5,6 +5,9 @@
 
 #include "sys/guardedstring.h"
 
+// Whether a process is 32-bit on 64-bit Windows; FALSE where the platform cannot say.
+BOOL isWow64Process(HANDLE process);
+
 // The parent's process id, 0 when not found; fills g_parentProcessPath while it is empty.
 DWORD getParentProcessId();
 // The parent's command line read out of its memory; empty when any step fails, and for a parent

@@ -2,6 +2,7 @@
 // from the linked resources, and message pumping.
 #pragma once
 
+#include "app/mainflow.h"
 #include "res/resource.h"
 #include "tests/unit/support.h"
 #include "ui/progressdialog.h"
@@ -18,18 +19,7 @@ inline void prepareRunState() {
     g_mainThreadId = GetCurrentThreadId();
     g_moduleInstance = GetModuleHandleW(nullptr);
     g_resourceModule = g_moduleInstance;
-    struct {
-        UINT id;
-        wchar_t* target;
-    } const texts[] = {{IDS_HOUR, g_textHour},
-                       {IDS_HOURS, g_textHours},
-                       {IDS_MINUTE, g_textMinute},
-                       {IDS_MINUTES, g_textMinutes},
-                       {IDS_SECOND, g_textSecond},
-                       {IDS_SECONDS, g_textSeconds},
-                       {IDS_FORMAT_THREE_UNITS, g_formatThreeUnits},
-                       {IDS_FORMAT_TWO_UNITS, g_formatTwoUnits}};
-    for (const auto& text : texts) LoadStringW(g_moduleInstance, text.id, text.target, kUnitChars);
+    loadUnitTexts();
     CoInitialize(nullptr);
 }
 
