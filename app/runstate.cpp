@@ -33,6 +33,9 @@ int g_runAborted = 0;
 HANDLE g_cancelEvent = nullptr;
 std::atomic<HWND> g_progressWindow{nullptr};
 std::atomic<int> g_closeRequested{0};
+HWND g_progressBar = nullptr;
+HWND g_rateText = nullptr;
+HWND g_timeLeftText = nullptr;
 ITaskbarList3* g_taskbarList = nullptr;
 CRITICAL_SECTION g_taskbarLock;
 

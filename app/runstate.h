@@ -61,6 +61,10 @@ extern std::atomic<HWND> g_progressWindow;
 // The worker's close request when it came before the dialog existed; the dialog honours it
 // as soon as it starts.
 extern std::atomic<int> g_closeRequested;
+// The dialog's progress bar and its speed and time-left texts; null when the template lacks one.
+extern HWND g_progressBar;
+extern HWND g_rateText;
+extern HWND g_timeLeftText;
 extern ITaskbarList3* g_taskbarList;
 // Guards every use of g_taskbarList, so that the worker's calls never overlap its release.
 extern CRITICAL_SECTION g_taskbarLock;

@@ -47,6 +47,9 @@ INT_PTR onInitDialog(HWND window) {
     // reads the window, so whichever comes second sees the other.
     g_progressWindow = window;
     if (g_closeRequested != 0) PostMessageW(window, WM_CLOSE, 1, 0);
+    g_progressBar = GetDlgItem(window, IDC_PROGRESS_BAR);
+    g_rateText = GetDlgItem(window, IDC_SPEED_TEXT);
+    g_timeLeftText = GetDlgItem(window, IDC_TIMELEFT_TEXT);
 
     HICON icon = LoadIconW(g_moduleInstance, MAKEINTRESOURCEW(IDI_APP));
     if (icon != nullptr) {
@@ -58,8 +61,8 @@ INT_PTR onInitDialog(HWND window) {
     setControlText(window, IDC_SPEED_CAPTION, getResourceText(IDS_SPEED));
     setControlText(window, IDC_TIMELEFT_CAPTION, getResourceText(IDS_TIME_LEFT));
     const wchar_t* estimating = getResourceText(IDS_ESTIMATING);
-    setControlText(window, IDC_SPEED_TEXT, estimating);
-    setControlText(window, IDC_TIMELEFT_TEXT, estimating);
+    if (g_rateText != nullptr) SetWindowTextW(g_rateText, estimating);
+    if (g_timeLeftText != nullptr) SetWindowTextW(g_timeLeftText, estimating);
     centerOnWorkArea(window);
     SetTimer(window, PROGRESS_TIMER_ID, 1000, nullptr);
     if (g_osVersion == 4) createTaskbarList(window);
@@ -67,9 +70,8 @@ INT_PTR onInitDialog(HWND window) {
 }
 
 INT_PTR onPercent(HWND window, WPARAM percent) {
-    HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
-    if (bar == nullptr) return 1;
-    SendMessageW(bar, PBM_SETPOS, percent, 0);
+    if (g_progressBar == nullptr) return 1;
+    SendMessageW(g_progressBar, PBM_SETPOS, percent, 0);
     EnterCriticalSection(&g_taskbarLock);
     if (g_taskbarList != nullptr && g_osVersion == 4) {
         // The bar clamps a percent above 100 itself; the taskbar is given a full one.
@@ -81,9 +83,8 @@ INT_PTR onPercent(HWND window, WPARAM percent) {
 }
 
 // The text belongs to this message whatever happens to it.
-INT_PTR onText(HWND window, int id, LPARAM lParam) {
+INT_PTR onText(HWND control, LPARAM lParam) {
     HeapText text(reinterpret_cast<wchar_t*>(lParam));
-    HWND control = GetDlgItem(window, id);
     if (control == nullptr) return 1;
     if (text) SetWindowTextW(control, text.get());
     return 0;
@@ -197,9 +198,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_PROGRESS_PERCENT:
             return handled(window, onPercent(window, wParam));
         case WM_PROGRESS_RATE:
-            return handled(window, onText(window, IDC_SPEED_TEXT, lParam));
+            return handled(window, onText(g_rateText, lParam));
         case WM_PROGRESS_TIMELEFT:
-            return handled(window, onText(window, IDC_TIMELEFT_TEXT, lParam));
+            return handled(window, onText(g_timeLeftText, lParam));
         case WM_CLOSE:
             return onClose(window, wParam);
         case WM_DESTROY:
