@@ -55,6 +55,8 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
         }
     }
 
+    if (statusCode == BINDSTATUS_SENDINGREQUEST && ++m_requests > kMaxRequests) return E_ABORT;
+
     if (m_cancelEvent != nullptr && m_cancelEvent != INVALID_HANDLE_VALUE) {
         DWORD wait = WaitForSingleObject(m_cancelEvent, 0);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {

@@ -50,6 +50,11 @@ class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiat
     ULONG m_lastProgress = 0;
     ULONG m_lastProgressMax = 0;  // progress maximum of the latest notification (0: unknown)
     DWORD m_httpStatus = 0;       // status of the HTTP answer; 0 while none was seen
+    // Requests sent for this transfer: each redirect the platform follows sends another. A server
+    // that redirects for ever would otherwise hold the run without end, so past the bound the
+    // transfer is aborted and fails (m_aborted stays 0: it is no user's cancel).
+    ULONG m_requests = 0;
+    static constexpr ULONG kMaxRequests = 50;
     bool m_countBytes = true;
     // The millisecond clock; a test replaces it.
     DWORD(WINAPI* m_tick)() = GetTickCount;

@@ -81,6 +81,15 @@ TEST_F(Callback, CancelEventAbortsAfterCountingTheBytes) {
     CloseHandle(event);
 }
 
+TEST_F(Callback, EndlessRedirectsFailTheTransferWithoutCountingAsACancel) {
+    CBindStatusCallbackImpl callback(nullptr);
+    for (ULONG i = 0; i < CBindStatusCallbackImpl::kMaxRequests; ++i) {
+        ASSERT_EQ(callback.OnProgress(0, 0, BINDSTATUS_SENDINGREQUEST, nullptr), S_OK) << i;
+    }
+    EXPECT_EQ(callback.OnProgress(0, 0, BINDSTATUS_SENDINGREQUEST, nullptr), E_ABORT);
+    EXPECT_EQ(callback.m_aborted, 0);
+}
+
 TEST_F(Callback, NullOrInvalidCancelHandleNeverAborts) {
     for (HANDLE handle : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
         CBindStatusCallbackImpl callback(handle);
