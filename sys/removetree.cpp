@@ -11,6 +11,8 @@ namespace {
 bool isDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool isLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
+int removeEntry(const wchar_t* path, DWORD attributes);
+
 void removeChildren(const wchar_t* path) {
     wchar_t pattern[kPathChars];
     if (!textCopy(pattern, path) || !pathJoin(pattern, L"*.*")) {
@@ -27,9 +29,20 @@ void removeChildren(const wchar_t* path) {
             writeLog(L"[WENVAROTH] Path too long, left: %s\\%s", path, entry.cFileName);
             continue;
         }
-        removeFolderTree(child);
+        // The listing already says what the entry is: looking each one up again would cost two
+        // more file-system queries per file of the kit.
+        removeEntry(child, entry.dwFileAttributes);
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
+}
+
+// Removes one entry whose attributes are known; what can't go now goes at the next system start.
+int removeEntry(const wchar_t* path, DWORD attributes) {
+    // A link is never entered: what it points to lies outside the tree.
+    if (isDirectory(attributes) && !isLink(attributes)) removeChildren(path);
+    BOOL removed = isDirectory(attributes) ? RemoveDirectoryW(path) : DeleteFileW(path);
+    if (!removed) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return 1;
 }
 
 }  // namespace
@@ -43,17 +56,5 @@ int removeFolderTree(const wchar_t* path) {
         return 0;
     }
     FindClose(search);
-    // A link is never entered: what it points to lies outside the tree.
-    if (isDirectory(found.dwFileAttributes) && !isLink(found.dwFileAttributes))
-        removeChildren(path);
-
-    search = FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        writeLog(L"[WENVAROTH] Error finding path %s (%d)", path, GetLastError());
-        return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
-    BOOL removed = isDirectory(found.dwFileAttributes) ? RemoveDirectoryW(path) : DeleteFileW(path);
-    if (!removed) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    FindClose(search);
-    return 1;
+    return removeEntry(path, found.dwFileAttributes);
 }

@@ -3,8 +3,8 @@
 #pragma once
 
 // path: at most 259 characters, no trailing backslash. 0 for a null or empty path or one that
-// can't be found; otherwise 1 (deleted or scheduled), or the scheduling's result when the path
-// vanished between the walk and the removal.
+// can't be found; otherwise 1 (deleted or scheduled). Entries below it are removed as their
+// folder's listing describes them, without looking each one up again.
 //
 // Reparse points (junctions, symbolic links to folders or files) are removed as links, with
 // RemoveDirectoryW or DeleteFileW on the link itself, and never followed: nothing outside the
