@@ -18,11 +18,9 @@ bool appendUrlSegment(wchar_t* url, size_t capacity, const wchar_t* segment) {
     size_t used = wcsnlen(url, capacity);
     if (used == capacity) return false;
     bool slash = used == 0 || url[used - 1] != L'/';
-    size_t extra = wcslen(segment) + (slash ? 1 : 0);
-    if (used + extra >= capacity) return false;
-    if (slash) url[used++] = L'/';
-    wcscpy(url + used, segment);
-    return true;
+    // Checked whole first, so that a segment that doesn't fit leaves no lone "/" behind.
+    if (used + (slash ? 1 : 0) + wcslen(segment) >= capacity) return false;
+    return (!slash || textAppend(url, capacity, L"/")) && textAppend(url, capacity, segment);
 }
 
 KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
