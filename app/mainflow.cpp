@@ -5,7 +5,7 @@
 
 #include "app/options.h"
 #include "app/osversion.h"
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "download/worker.h"
 #include "log/log.h"
 #include "manifest/manifest.h"

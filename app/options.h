@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "app/widestring.h"
+#include "base/widestring.h"
 
 // Names compare by UTF-16 code units (case-sensitive); the first occurrence of a name wins.
 using OptionMap = std::map<WideString, WideString>;

@@ -4,23 +4,14 @@
 
 #include <vector>
 
-#include "app/runstate.h"
-#include "app/text.h"
+#include "base/runstate.h"
+#include "base/text.h"
 #include "download/progress.h"
+#include "download/url.h"
 #include "log/log.h"
 
 namespace {
 constexpr long kMaxKitListBytes = 1L << 20;
-}
-
-bool appendUrlSegment(wchar_t* url, size_t capacity, const wchar_t* segment) {
-    if (url == nullptr || segment == nullptr || capacity == 0) return false;
-    size_t used = wcsnlen(url, capacity);
-    if (used == capacity) return false;
-    bool slash = used == 0 || url[used - 1] != L'/';
-    // Checked whole first, so that a segment that doesn't fit leaves no lone "/" behind.
-    if (used + (slash ? 1 : 0) + wcslen(segment) >= capacity) return false;
-    return (!slash || textAppend(url, capacity, L"/")) && textAppend(url, capacity, segment);
 }
 
 KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {

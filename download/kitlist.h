@@ -13,15 +13,6 @@
 
 constexpr size_t kKitProductCodeChars = 100;
 
-// Appends "/" unless `url` already ends with one (an empty text does not), then `segment`.
-// `url` holds `capacity` characters, terminator included. False, with `url` unchanged, when
-// the result would not fit or an argument is null.
-bool appendUrlSegment(wchar_t* url, size_t capacity, const wchar_t* segment);
-template <size_t N>
-bool appendUrlSegment(wchar_t (&url)[N], const wchar_t* segment) {
-    return appendUrlSegment(url, N, segment);
-}
-
 enum class KitListFetch {
     Fetched,
     NotWritable,     // the local file can't be created (no message to the user)

@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "app/widestring.h"
+#include "base/widestring.h"
 
 // Results of parseKitList (Win32 error numbers, so the worker can log them as such).
 constexpr int KITLIST_OK = 0;

@@ -1,9 +1,9 @@
 #include "download/prerequisites.h"
 
-#include "app/runstate.h"
-#include "download/kitlist.h"
+#include "base/runstate.h"
 #include "download/remotesize.h"
 #include "download/safename.h"
+#include "download/url.h"
 #include "download/worker.h"
 #include "log/log.h"
 

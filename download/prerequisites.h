@@ -4,15 +4,7 @@
 
 #include <vector>
 
-#include "manifest/model.h"
-
-// One file of the worker's queue: a deep copy of its record, and whether `size` is a known
-// expected length that the received file must have (kit files: the kit list's size;
-// prerequisites: the queried Content-Length when the query gave one).
-struct QueuedFile {
-    DownloadableFile file;
-    bool sizeKnown = false;
-};
+#include "download/worker.h"
 
 // Appends each applicable, missing prerequisite (name = file name, relative path
 // "dependencies", autorun off, size from queryRemoteSize) and adds its size to g_bytesTotal.

@@ -1,6 +1,6 @@
 #include "download/progress.h"
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 
 CBindStatusCallbackImpl::CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes)
     : m_cancelEvent(cancelEvent), m_countBytes(countBytes) {}

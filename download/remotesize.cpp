@@ -2,7 +2,7 @@
 
 #include <wininet.h>
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 
 namespace {
 

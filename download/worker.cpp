@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "download/kitlist.h"
 #include "download/prerequisites.h"
 #include "download/progress.h"
 #include "download/safename.h"
+#include "download/url.h"
 #include "log/log.h"
 #include "res/resource.h"
 #include "sys/runcommand.h"
@@ -72,8 +73,8 @@ bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
                        MB_YESNO | MB_ICONQUESTION) != IDNO;
 }
 
-// Queues the kit files the kit list names; false (logged) when a manifest entry could reach outside the kit folder or memory
-// for a copy is missing.
+// Queues the kit files the kit list names; false (logged) when a manifest entry could reach outside
+// the kit folder or memory for a copy is missing.
 bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
     for (DownloadableFile& entry : g_downloadableFiles) {
         if (!entry.name) continue;
@@ -210,23 +211,6 @@ bool makeKitFolder(const wchar_t* tempOverride) {
     }
     writeLog(L"[WENVAROTH] Cannot create a kit folder under %s", temp);
     return false;
-}
-
-bool composeFileUrl(const DownloadableFile& file, wchar_t* url) {
-    const wchar_t* base = file.baseUrl ? file.baseUrl.get() : g_baseUrl;
-    if (base == nullptr || base[0] == L'\0') {
-        writeLog(L"[WENVAROTH] No download address for %s", file.name ? file.name.get() : L"");
-        return false;
-    }
-    if (!textCopy(url, kPathChars, base) ||
-        (file.relativePath && !appendUrlSegment(url, kPathChars, file.relativePath.get())) ||
-        !appendUrlSegment(url, kPathChars, file.name.get())) {
-        writeLog(L"[WENVAROTH] Download address too long for %s",
-                 file.name ? file.name.get() : L"");
-        url[0] = L'\0';
-        return false;
-    }
-    return true;
 }
 
 DWORD WINAPI downloadWorker(LPVOID) {

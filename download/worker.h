@@ -6,6 +6,16 @@
 
 #include <cstdint>
 
+#include "manifest/model.h"
+
+// One file of the worker's queue: a deep copy of its record, and whether `size` is a known
+// expected length that the received file must have (kit files: the kit list's size;
+// prerequisites: the queried Content-Length when the query gave one).
+struct QueuedFile {
+    DownloadableFile file;
+    bool sizeKnown = false;
+};
+
 DWORD WINAPI downloadWorker(LPVOID unused);
 // Asks the progress dialog to close without a question; remembered when the dialog does not
 // exist yet.
@@ -19,8 +29,3 @@ int32_t queryProductState(const wchar_t* productCode);
 // too long, all 99 names taken) g_kitFolder is left untouched and the result is false: it never
 // names the temporary folder itself. `tempOverride` replaces "%temp%" (tests).
 bool makeKitFolder(const wchar_t* tempOverride = nullptr);
-
-// The file's URL: (baseUrl or g_baseUrl) / relativePath / name, into `url` (260 characters).
-// False, after a log line, when there is no base or the URL would exceed 259 characters.
-struct DownloadableFile;
-bool composeFileUrl(const DownloadableFile& file, wchar_t* url);

@@ -23,7 +23,8 @@ using Token = decltype(tokenTypeOf(parseKitSize));
 int32_t expectedSize(const Token& token) {
     size_t at = 0;
     bool negative = false;
-    if (at < token.size() && (token[at] == L'+' || token[at] == L'-')) negative = token[at++] == L'-';
+    if (at < token.size() && (token[at] == L'+' || token[at] == L'-'))
+        negative = token[at++] == L'-';
     long double value = 0;
     for (; at < token.size() && token[at] >= L'0' && token[at] <= L'9'; ++at) {
         value = value * 10 + (token[at] - L'0');

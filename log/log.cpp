@@ -4,7 +4,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 
 int openLogFile() {
     if (g_logEnabled == 0) return 0;

@@ -2,7 +2,7 @@
 
 #include <wchar.h>
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "manifest/xmldoc.h"
 
 namespace {

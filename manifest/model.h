@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 struct DownloadableFile {
     HeapText name;

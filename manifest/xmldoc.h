@@ -10,7 +10,7 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Where an XML operation obtains memory for the strings it hands to the parser and the texts it
 // copies out of it. The operations take it as an argument so that the out-of-memory outcomes can

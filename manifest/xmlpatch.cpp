@@ -1,6 +1,6 @@
 #include "manifest/xmlpatch.h"
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "log/log.h"
 #include "manifest/xmldoc.h"
 

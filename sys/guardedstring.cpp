@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <new>
 
+#include "base/runstate.h"
+
 namespace talvo {
 
 void* StringMemMgr::allocate(size_t bytes) { return malloc(bytes); }
@@ -35,11 +37,6 @@ namespace {
 // Block layout: guard word, record pointer, guard word, capacity + 1 characters, guard word.
 constexpr size_t kRecordPointerOffset = sizeof(uint32_t);
 constexpr size_t kHeaderBytes = sizeof(uint32_t) + sizeof(void*) + sizeof(uint32_t);
-
-[[noreturn]] void endProcessAtOnce() {
-    TerminateProcess(GetCurrentProcess(), 0);
-    for (;;) ExitProcess(0);
-}
 
 unsigned char* blockOf(wchar_t* chars) {
     return reinterpret_cast<unsigned char*>(chars) - kHeaderBytes;
@@ -90,7 +87,7 @@ void GuardedString::verifyGuards() const {
     if (readWord(block) != kGuardWord ||
         readWord(block + kHeaderBytes - sizeof(uint32_t)) != kGuardWord || rec == nullptr ||
         readWord(block + trailingGuardOffset(rec->capacity)) != kGuardWord) {
-        endProcessAtOnce();
+        endProgram();
     }
 }
 
@@ -98,7 +95,7 @@ void GuardedString::grow(size_t needed) {
     Record* rec = record();
     if (rec == nullptr) {
         rec = new (std::nothrow) Record{&talvo::StringMemMgr::instance(), 0, 0, kGrowthStep, 0, 1};
-        if (rec == nullptr) endProcessAtOnce();
+        if (rec == nullptr) endProgram();
     }
     size_t current = rec->capacity;
     if (current != 0 && current >= needed) return;
@@ -111,7 +108,7 @@ void GuardedString::grow(size_t needed) {
         if (current > 1023 && increase < 1024) increase = 1024;
         capacity = current + increase;
     }
-    if (capacity > 0x3FFFFFF0u) endProcessAtOnce();
+    if (capacity > 0x3FFFFFF0u) endProgram();
     size_t bytes = trailingGuardOffset(capacity) + sizeof(uint32_t);
     unsigned char* block;
     if (m_chars != nullptr && rec->hasBuffer) {
@@ -120,7 +117,7 @@ void GuardedString::grow(size_t needed) {
         block = static_cast<unsigned char*>(rec->manager->allocate(bytes));
         if (block != nullptr) memset(block, 0, bytes);
     }
-    if (block == nullptr) endProcessAtOnce();
+    if (block == nullptr) endProgram();
     writeWord(block, kGuardWord);
     memcpy(block + kRecordPointerOffset, &rec, sizeof rec);
     writeWord(block + kHeaderBytes - sizeof(uint32_t), kGuardWord);

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "log/log.h"
 
 DWORD getParentProcessId() {

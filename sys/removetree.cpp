@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/runstate.h"
-#include "app/text.h"
+#include "base/runstate.h"
+#include "base/text.h"
 #include "log/log.h"
 
 namespace {

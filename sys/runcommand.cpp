@@ -1,6 +1,6 @@
 #include "sys/runcommand.h"
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "log/log.h"
 
 int RunCommand(wchar_t* commandLine, const wchar_t* workingFolder) {

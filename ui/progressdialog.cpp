@@ -3,8 +3,8 @@
 #include <commctrl.h>
 #include <shobjidl.h>
 
-#include "app/runstate.h"
-#include "app/text.h"
+#include "base/runstate.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "res/resource.h"
 #include "ui/progresstext.h"

@@ -1,7 +1,7 @@
 #include "ui/progresstext.h"
 
-#include "app/runstate.h"
-#include "app/text.h"
+#include "base/runstate.h"
+#include "base/text.h"
 #include "res/resource.h"
 #include "ui/progressdialog.h"
 

@@ -14,7 +14,7 @@
 namespace {
 
 class EmptyCallback : public IBindStatusCallback {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
             *out = static_cast<IBindStatusCallback*>(this);
@@ -73,8 +73,8 @@ int wmain(int argc, wchar_t** argv) {
     for (const std::wstring& url : urls) {
         wchar_t cacheFile[MAX_PATH] = {};
         EmptyCallback callback;
-        HRESULT result = URLDownloadToCacheFileW(nullptr, url.c_str(), cacheFile, MAX_PATH, 0,
-                                                 &callback);
+        HRESULT result =
+            URLDownloadToCacheFileW(nullptr, url.c_str(), cacheFile, MAX_PATH, 0, &callback);
         if (result != S_OK) {
             fwprintf(stderr, L"benchfloor: %s: 0x%08lx\n", url.c_str(),
                      static_cast<unsigned long>(result));

@@ -1,8 +1,8 @@
 // Plays the bootstrapper's parent for the benchmark, like launcher.exe, and reports what the
 // child cost. Usage: benchparent.exe BOOTSTRAPPER [options...]
 // Its own command line carries the options the bootstrapper reads; the child's own command line is
-// its path plus the text of WENVAROTH_OWN_ARGS, as with launcher.exe. After the child ends it prints
-// one line: exit=N wall=S user=S kernel=S peak_private=BYTES peak_working_set=BYTES
+// its path plus the text of WENVAROTH_OWN_ARGS, as with launcher.exe. After the child ends it
+// prints one line: exit=N wall=S user=S kernel=S peak_private=BYTES peak_working_set=BYTES
 // (peak_private is the peak commit charge, PROCESS_MEMORY_COUNTERS_EX.PeakPagefileUsage).
 #include <windows.h>
 #include <psapi.h>

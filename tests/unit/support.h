@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/runstate.h"
-#include "app/text.h"
+#include "base/runstate.h"
+#include "base/text.h"
 #include "log/log.h"
 
 namespace unit_test {

@@ -4,7 +4,7 @@
 
 #include "app/mainflow.h"
 #include "app/osversion.h"
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "res/resource.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "download/kitlist.h"
 
+#include "download/url.h"
 #include "download/worker.h"
 #include "tests/unit/support.h"
 

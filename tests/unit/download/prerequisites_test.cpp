@@ -1,6 +1,6 @@
 #include "download/prerequisites.h"
 
-#include "app/runstate.h"
+#include "base/runstate.h"
 #include "tests/unit/support.h"
 
 namespace unit_test {

@@ -1,4 +1,4 @@
-#include "app/runstate.h"
+#include "base/runstate.h"
 
 HINSTANCE g_moduleInstance = nullptr;
 int g_silentMode = 0;
@@ -80,4 +80,9 @@ void releaseRunState() {
     }
     DeleteCriticalSection(&g_stateLock);
     DeleteCriticalSection(&g_taskbarLock);
+}
+
+void endProgram() {
+    TerminateProcess(GetCurrentProcess(), 0);
+    for (;;) ExitProcess(0);
 }

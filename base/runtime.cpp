@@ -7,14 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace {
-
-[[noreturn]] void endProgram() {
-    TerminateProcess(GetCurrentProcess(), 0);
-    for (;;) ExitProcess(0);
-}
-
-}  // namespace
+#include "base/runstate.h"
 
 namespace std {
 void __throw_bad_alloc() { endProgram(); }

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/widestring.h"
+#include "base/widestring.h"
 
 struct HeapTextFree {
     void operator()(wchar_t* text) const { free(text); }

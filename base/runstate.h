@@ -90,3 +90,7 @@ const wchar_t* getResourceText(UINT id);
 
 // Closes and frees what the run holds, in the documented order.
 void releaseRunState();
+
+// Ends the process at once with exit code 0, for failures that leave nothing sensible to do (no
+// memory for the C++ library, a broken guard word): no clean-up runs, nothing is unwound.
+[[noreturn]] void endProgram();
