@@ -4,6 +4,7 @@ Both the ordinary import table and the delay-load table count: a delay-loaded na
 lacks fails later, at its first call, instead of at start-up. A malformed file raises ValueError.
 """
 import os
+import re
 import struct
 
 ORDINAL_FLAG = {4: 1 << 31, 8: 1 << 63}
@@ -92,6 +93,17 @@ def imports(path):
         result.append((image.text(name - base), image.thunks((names or address) - base, base)))
         rva += 32
     return result
+
+
+def named_dlls(path):
+    """Every DLL file name spelled out in 8-bit characters anywhere in the file, in lower case.
+
+    The GNU linker does not enter delay-load descriptors made by dlltool in the delay-load
+    directory, so a DLL named in the file but absent from both tables may be one of those.
+    """
+    with open(path, "rb") as f:
+        data = f.read()
+    return {m.decode("ascii").lower() for m in re.findall(rb"[\w.-]+\.dll(?![\w.])", data, re.I)}
 
 
 def read_export_lists(folder):
