@@ -1,5 +1,6 @@
 #include "app/mainflow.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -169,6 +170,10 @@ void runDownload() {
         return;
     }
     HRESULT com = CoInitialize(nullptr);
+    // Windows XP creates the visual-style progress bar only once its class has been registered
+    // this way; later systems would load it on demand.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     HWND dialog = CreateDialogParamW(g_moduleInstance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
                                      ProgressDialogProc, 0);
     if (dialog == nullptr) {

@@ -1,5 +1,6 @@
 #include "download/kitlist.h"
 
+#include <share.h>
 #include <stdio.h>
 
 #include <vector>
@@ -24,13 +25,13 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
         localPath[0] = L'\0';
         return KitListFetch::NotWritable;
     }
-    FILE* probe = nullptr;
-    errno_t opened = _wfopen_s(&probe, localPath, L"w");
-    if (opened != 0) {
+    // Exclusive while open. The sharing open, not the secure-CRT one: Windows XP's msvcrt.dll
+    // has no secure-CRT functions.
+    FILE* probe = _wfsopen(localPath, L"w", _SH_DENYRW);
+    if (probe == nullptr) {
         writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
         return KitListFetch::NotWritable;
     }
-    if (probe == nullptr) return KitListFetch::NotWritable;
     fclose(probe);
 
     if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
@@ -69,14 +70,13 @@ int readKitList(const wchar_t* localPath, wchar_t* productCode,
                 std::map<WideString, int32_t>* sizes) {
     if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
     if (localPath == nullptr) return ERROR_OPEN_FAILED;
-    FILE* file = nullptr;
-    // Binary: the parser treats carriage returns as white space itself.
-    errno_t opened = _wfopen_s(&file, localPath, L"rb");
-    if (opened != 0) {
+    // Binary: the parser treats carriage returns as white space itself. Others may read the
+    // file meanwhile but not change it.
+    FILE* file = _wfsopen(localPath, L"rb", _SH_DENYWR);
+    if (file == nullptr) {
         writeLog(L"[WENVAROTH] Cannot open local file %s", localPath);
         return ERROR_OPEN_FAILED;
     }
-    if (file == nullptr) return ERROR_OPEN_FAILED;
     std::vector<unsigned char> content;
     unsigned char chunk[4096];
     size_t got;

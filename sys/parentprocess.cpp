@@ -9,6 +9,22 @@
 #include "base/runstate.h"
 #include "log/log.h"
 
+#include <cstddef>
+
+#ifndef _WIN64
+// No 32-bit process runs on the build machines, so the layouts this 32-bit build reads out of its
+// parent are pinned here to the values 32-bit Windows XP, Vista and 7 use.
+static_assert(sizeof(PROCESS_BASIC_INFORMATION) == 24, "basic information record");
+static_assert(offsetof(PROCESS_BASIC_INFORMATION, PebBaseAddress) == 4, "PEB address");
+static_assert(sizeof(PEB) == 472, "PEB bytes read (the smallest real PEB, XP's, has 528)");
+static_assert(offsetof(PEB, ProcessParameters) == 0x10, "PEB process parameters");
+static_assert(sizeof(RTL_USER_PROCESS_PARAMETERS) == 72, "process parameters bytes read");
+static_assert(offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) == 0x40, "command line");
+static_assert(sizeof(UNICODE_STRING) == 8, "counted string");
+static_assert(offsetof(UNICODE_STRING, Length) == 0, "counted string length");
+static_assert(offsetof(UNICODE_STRING, Buffer) == 4, "counted string text");
+#endif
+
 DWORD getParentProcessId() {
     DWORD parentId = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -1,3 +1,10 @@
+// Symbolic links came with Vista; the build declares Windows XP's functions only, and this test
+// program runs under Wine alone.
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#undef NTDDI_VERSION
+#define NTDDI_VERSION 0x06000000
+
 #include "sys/removetree.h"
 
 #include "tests/unit/support.h"
