@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/mainflow.h"
+#include "sys/parentprocess.h"
+
 namespace {
 
 TEST(ParseOptions, NamesAndValues) {
@@ -33,6 +36,58 @@ TEST(ParseOptions, NamesAndValues) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.text));
         EXPECT_EQ(parseOptions(c.text), c.options);
+    }
+}
+
+// The parent's command line is read with the length its own memory states: an odd or overstated
+// length must give a defined text, never one that runs past what was copied.
+TEST(ParentCommandLine, LengthFromTheOtherProcessIsBoundedByTheCopy) {
+    const wchar_t text[] = L"/log /silent";
+    struct Case {
+        size_t bytes;
+        const wchar_t* result;
+    } const cases[] = {
+        {0, L""},       {1, L""},
+        {5, L"/l"},  // the odd byte is no whole character
+        {10, L"/log "}, {26, L"/log /silent"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        GuardedString result;
+        EXPECT_TRUE(readRemoteText(GetCurrentProcess(), text, c.bytes, &result));
+        EXPECT_STREQ(result.c_str(), c.result);
+    }
+    GuardedString unread;
+    EXPECT_FALSE(readRemoteText(GetCurrentProcess(), nullptr, 8, &unread));
+    EXPECT_STREQ(unread.c_str(), L"");
+}
+
+TEST(LogPath, NamesAFileNeverADevice) {
+    struct Case {
+        const wchar_t* path;
+        bool plain;
+    } const cases[] = {
+        {L"downloaderlog.txt", true},
+        {L"C:\\logs\\dl.txt", true},
+        {L"\\\\server\\share\\dl.txt", true},
+        {L"C:\\logs\\console.log", true},
+        {L"C:\\logs\\COM10", true},
+        {L"C:\\nul\\dl.txt", true},  // only the last part names the file
+        {L"\\\\.\\PhysicalDrive0", false},
+        {L"//./COM1", false},
+        {L"\\\\?\\C:\\dl.txt", false},
+        {L"\\??\\C:\\dl.txt", false},
+        {L"NUL", false},
+        {L"C:\\logs\\nul.txt", false},
+        {L"C:\\logs\\Con .log", false},
+        {L"C:com1", false},
+        {L"lpt9:", false},
+        {L"C:/x/CONOUT$", false},
+        {L"prn.log", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.path));
+        EXPECT_EQ(isPlainFilePath(c.path), c.plain);
     }
 }
 
