@@ -94,10 +94,6 @@ void loadResourceLibrary() {
     g_resourceModule = g_resourceLibrary != nullptr ? g_resourceLibrary : g_moduleInstance;
 }
 
-}  // namespace
-
-namespace {
-
 // Moves `*text` past its next conversion specification and gives that specification's characters
 // (length 0 for one the text breaks off in); false when none is left. "%%" is a literal.
 bool nextConversion(const wchar_t** text, const wchar_t** spec, size_t* length) {

