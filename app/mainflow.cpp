@@ -94,9 +94,10 @@ void loadResourceLibrary() {
     g_resourceModule = g_resourceLibrary != nullptr ? g_resourceLibrary : g_moduleInstance;
 }
 
-// Moves `*text` past its next conversion specification and gives that specification's characters
-// (length 0 for one the text breaks off in); false when none is left. "%%" is a literal.
-bool nextConversion(const wchar_t** text, const wchar_t** spec, size_t* length) {
+// Moves `*text` past its next conversion ("%s", "%5.2lf", ...) and gives that conversion's
+// characters (length 0 for one the text breaks off in); false when none is left. "%%" is a
+// literal.
+bool nextConversion(const wchar_t** text, const wchar_t** conversion, size_t* length) {
     const wchar_t* at = *text;
     for (;;) {
         at = wcschr(at, L'%');
@@ -106,7 +107,7 @@ bool nextConversion(const wchar_t** text, const wchar_t** spec, size_t* length) 
     }
     const wchar_t* end = at + 1;
     while (*end != L'\0' && wcschr(L"-+ #0123456789.*hlLIwjzt", *end) != nullptr) ++end;
-    *spec = at;
+    *conversion = at;
     *length = *end == L'\0' ? 0 : static_cast<size_t>(end + 1 - at);
     *text = *end == L'\0' ? end : end + 1;
     return true;
@@ -117,14 +118,14 @@ bool nextConversion(const wchar_t** text, const wchar_t** spec, size_t* length) 
 bool sameConversions(const wchar_t* text, const wchar_t* reference) {
     if (text == nullptr || reference == nullptr) return false;
     for (;;) {
-        const wchar_t* textSpec = nullptr;
-        const wchar_t* referenceSpec = nullptr;
+        const wchar_t* textAt = nullptr;
+        const wchar_t* referenceAt = nullptr;
         size_t textLength = 0, referenceLength = 0;
-        bool more = nextConversion(&text, &textSpec, &textLength);
-        if (more != nextConversion(&reference, &referenceSpec, &referenceLength)) return false;
+        bool more = nextConversion(&text, &textAt, &textLength);
+        if (more != nextConversion(&reference, &referenceAt, &referenceLength)) return false;
         if (!more) return true;
         if (textLength == 0 || textLength != referenceLength ||
-            wcsncmp(textSpec, referenceSpec, textLength) != 0) {
+            wcsncmp(textAt, referenceAt, textLength) != 0) {
             return false;
         }
     }

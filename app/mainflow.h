@@ -9,8 +9,8 @@ int runMain(HINSTANCE instance);
 // "\\?\", "\??\") and for a reserved device name (CON, NUL, COM1, ...) as its last part.
 bool isPlainFilePath(const wchar_t* path);
 
-// True when `text` has exactly the conversion specifications of `reference`, in the same order
-// ("%%" is a literal and no conversion); false for a specification that breaks off.
+// True when `text` has exactly the conversions of `reference` ("%s", "%d", ...), in the same
+// order ("%%" is a literal and no conversion); false for a conversion that breaks off.
 bool sameConversions(const wchar_t* text, const wchar_t* reference);
 
 // String `id` for use as a format, into `format`: the resource library's text only when its
