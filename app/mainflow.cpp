@@ -39,8 +39,9 @@ void takeOptions() {
         g_logEnabled = 1;
         const wchar_t* path = log->second.empty() ? L"downloaderlog.txt" : log->second.c_str();
         // A path that does not fit cannot be opened as given: logging stays off rather than
-        // writing to a cut-off name.
-        if (!textCopy(g_logPath, path)) g_logEnabled = 0;
+        // writing to a cut-off name. Nor does this elevated process write to a device the
+        // parent names in place of a file.
+        if (!textCopy(g_logPath, path) || !isPlainFilePath(g_logPath)) g_logEnabled = 0;
         openLogFile();
     }
     if (options.count(L"silent") != 0) {
@@ -63,16 +64,20 @@ void prepareWow64Helpers() {
         reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
 }
 
-void learnModuleFolder() {
+// False, with the user told, when the executable's own folder is not known (its path does not
+// fit): every file of the run would then be looked up by bare name in whatever folder is current
+// or on the library search path, so nothing is read, loaded or written at all.
+bool learnModuleFolder() {
     wchar_t path[kPathChars] = {};
     DWORD length = GetModuleFileNameW(nullptr, path, kPathChars);
-    if (length == 0 || length >= kPathChars) {
-        g_moduleFolder[0] = L'\0';
-        return;
+    if (length != 0 && length < kPathChars && PathRemoveFileSpecW(path) &&
+        textCopy(g_moduleFolder, path) && pathJoin(g_moduleFolder, L"")) {
+        return true;
     }
-    PathRemoveFileSpecW(path);
-    if (!textCopy(g_moduleFolder, path) || !pathJoin(g_moduleFolder, L""))
-        g_moduleFolder[0] = L'\0';
+    g_moduleFolder[0] = L'\0';
+    writeLog(L"[WENVAROTH] The program's own folder is not known (%d)", GetLastError());
+    reportMessage(getResourceText(IDS_UNKNOWN_FOLDER), MB_ICONERROR);
+    return false;
 }
 
 void learnWow64() {
@@ -90,20 +95,67 @@ void loadResourceLibrary() {
     g_resourceModule = g_resourceLibrary != nullptr ? g_resourceLibrary : g_moduleInstance;
 }
 
+// Moves `*text` past its next conversion ("%s", "%5.2lf", ...) and gives that conversion's
+// characters (length 0 for one the text breaks off in); false when none is left. "%%" is a
+// literal.
+bool nextConversion(const wchar_t** text, const wchar_t** conversion, size_t* length) {
+    const wchar_t* at = *text;
+    for (;;) {
+        at = wcschr(at, L'%');
+        if (at == nullptr) return false;
+        if (at[1] != L'%') break;
+        at += 2;
+    }
+    const wchar_t* end = at + 1;
+    while (*end != L'\0' && wcschr(L"-+ #0123456789.*hlLIwjzt", *end) != nullptr) ++end;
+    *conversion = at;
+    *length = *end == L'\0' ? 0 : static_cast<size_t>(end + 1 - at);
+    *text = *end == L'\0' ? end : end + 1;
+    return true;
+}
+
 }  // namespace
+
+bool sameConversions(const wchar_t* text, const wchar_t* reference) {
+    if (text == nullptr || reference == nullptr) return false;
+    for (;;) {
+        const wchar_t* textAt = nullptr;
+        const wchar_t* referenceAt = nullptr;
+        size_t textLength = 0, referenceLength = 0;
+        bool more = nextConversion(&text, &textAt, &textLength);
+        if (more != nextConversion(&reference, &referenceAt, &referenceLength)) return false;
+        if (!more) return true;
+        if (textLength == 0 || textLength != referenceLength ||
+            wcsncmp(textAt, referenceAt, textLength) != 0) {
+            return false;
+        }
+    }
+}
+
+bool loadResourceFormat(UINT id, wchar_t* format, size_t capacity) {
+    wchar_t own[kResourceTextChars];
+    if (LoadStringW(g_moduleInstance, id, own, static_cast<int>(kResourceTextChars)) <= 0) {
+        own[0] = L'\0';
+    }
+    const wchar_t* text = getResourceText(id);
+    if (!sameConversions(text, own)) {
+        writeLog(
+            L"[WENVAROTH] Text %u of the resource library does not take the program's "
+            L"values; the program's own text is used",
+            id);
+        text = own;
+    }
+    // A text too long for its place falls back to the executable's own, which fits.
+    return textCopy(format, capacity, text) || textCopy(format, capacity, own);
+}
 
 void loadUnitTexts() {
     struct {
         UINT id;
         wchar_t* target;
-    } const texts[] = {{IDS_HOUR, g_textHour},
-                       {IDS_HOURS, g_textHours},
-                       {IDS_MINUTE, g_textMinute},
-                       {IDS_MINUTES, g_textMinutes},
-                       {IDS_SECOND, g_textSecond},
-                       {IDS_SECONDS, g_textSeconds},
-                       {IDS_FORMAT_THREE_UNITS, g_formatThreeUnits},
-                       {IDS_FORMAT_TWO_UNITS, g_formatTwoUnits}};
+    } const texts[] = {{IDS_HOUR, g_textHour},     {IDS_HOURS, g_textHours},
+                       {IDS_MINUTE, g_textMinute}, {IDS_MINUTES, g_textMinutes},
+                       {IDS_SECOND, g_textSecond}, {IDS_SECONDS, g_textSeconds}};
     for (const auto& text : texts) {
         // A text too long for its place falls back to the executable's own, which fits.
         if (!textCopy(text.target, kUnitChars, getResourceText(text.id)) &&
@@ -112,6 +164,8 @@ void loadUnitTexts() {
             text.target[0] = L'\0';
         }
     }
+    loadResourceFormat(IDS_FORMAT_THREE_UNITS, g_formatThreeUnits, kUnitChars);
+    loadResourceFormat(IDS_FORMAT_TWO_UNITS, g_formatTwoUnits, kUnitChars);
 }
 
 namespace {
@@ -129,8 +183,10 @@ bool checkOperatingSystem() {
         L"%d",
         g_osVersion);
     if (g_osVersion != 0) return true;
+    wchar_t format[kResourceTextChars];
     wchar_t message[1024];
-    textFormat(message, 1024, getResourceText(IDS_UNSUPPORTED_OS), g_productName);
+    loadResourceFormat(IDS_UNSUPPORTED_OS, format, kResourceTextChars);
+    textFormat(message, 1024, format, g_productName);
     reportMessage(message, MB_ICONERROR);
     return false;
 }
@@ -149,10 +205,11 @@ bool checkFreeSpace() {
         return true;
     }
     if (hasEnoughSpace(available.QuadPart, &shortfall)) return true;
+    wchar_t format[kResourceTextChars];
     wchar_t message[150];
-    if (!textFormat(message, 150, getResourceText(IDS_NOT_ENOUGH_SPACE), root, shortfall)) {
+    loadResourceFormat(IDS_NOT_ENOUGH_SPACE, format, kResourceTextChars);
+    if (!textFormat(message, 150, format, root, shortfall)) {
         // The user must still learn why nothing happens: the executable's own text fits.
-        wchar_t format[150];
         LoadStringW(g_moduleInstance, IDS_NOT_ENOUGH_SPACE, format, 150);
         textFormat(message, 150, format, root, shortfall);
     }
@@ -213,10 +270,12 @@ void runDownload() {
 
 // The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it.
 void handOver() {
+    wchar_t setupProgram[kPathChars];
     wchar_t setupCommandLine[kPathChars];
     wchar_t setupXml[kPathChars];
-    if (!textCopy(setupCommandLine, g_kitFolder) || !pathJoin(setupCommandLine, L"setup.exe") ||
-        !textCopy(setupXml, g_kitFolder) || !pathJoin(setupXml, L"setup.xml")) {
+    if (!textCopy(setupProgram, g_kitFolder) || !pathJoin(setupProgram, L"setup.exe") ||
+        !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, g_kitFolder) ||
+        !pathJoin(setupXml, L"setup.xml")) {
         writeLog(L"[WENVAROTH] Kit folder path too long: %s", g_kitFolder);
         return;
     }
@@ -244,10 +303,35 @@ void handOver() {
         return;
     }
     writeLog(L"[WENVAROTH] setupCommandLine(%s)", setupCommandLine);
-    RunCommand(setupCommandLine, g_kitFolder);
+    RunCommand(setupProgram, setupCommandLine, g_kitFolder);
 }
 
 }  // namespace
+
+bool isPlainFilePath(const wchar_t* path) {
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    // "\\.\", "\\?\" and "\??\" lead past the path rules straight to devices and raw disks.
+    if (slash(path[0]) && (slash(path[1]) || path[1] == L'?') &&
+        (path[2] == L'.' || path[2] == L'?') && slash(path[3])) {
+        return false;
+    }
+    const wchar_t* leaf = path[0] != L'\0' && path[1] == L':' ? path + 2 : path;
+    for (const wchar_t* at = leaf; *at != L'\0'; ++at) {
+        if (slash(*at)) leaf = at + 1;
+    }
+    // The system takes a reserved device name with any extension or stream, and trailing blanks.
+    size_t length = wcscspn(leaf, L".:");
+    while (length > 0 && leaf[length - 1] == L' ') --length;
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (length == wcslen(device) && _wcsnicmp(leaf, device, length) == 0) return false;
+    }
+    bool port = length == 4 &&
+                (_wcsnicmp(leaf, L"COM", 3) == 0 || _wcsnicmp(leaf, L"LPT", 3) == 0) &&
+                leaf[3] >= L'1' && leaf[3] <= L'9';
+    return !port;
+}
 
 bool takeAffiliateTag(const wchar_t* parentPath, wchar_t* tag, size_t capacity) {
     if (tag == nullptr || capacity == 0) return false;
@@ -280,15 +364,16 @@ int runMain(HINSTANCE instance) {
     InitializeCriticalSection(&g_stateLock);
     InitializeCriticalSection(&g_taskbarLock);
     prepareWow64Helpers();
-    learnModuleFolder();
-    learnWow64();
-    loadResourceLibrary();
-    loadUnitTexts();
-    loadManifestBesideExecutable();
-    if (checkOperatingSystem() && checkFreeSpace()) {
-        runDownload();
-        if (g_runAborted == 0) handOver();
-        removeFolderTree(g_kitFolder);
+    if (learnModuleFolder()) {
+        learnWow64();
+        loadResourceLibrary();
+        loadUnitTexts();
+        loadManifestBesideExecutable();
+        if (checkOperatingSystem() && checkFreeSpace()) {
+            runDownload();
+            if (g_runAborted == 0) handOver();
+            removeFolderTree(g_kitFolder);
+        }
     }
     releaseRunState();
     return 0;

@@ -164,7 +164,7 @@ TransferOutcome transferFile(const QueuedFile& queued) {
     if (record.autorun) {
         wchar_t commandLine[kPathChars];
         textCopy(commandLine, destination);
-        RunCommand(commandLine, folder);
+        RunCommand(destination, commandLine, folder);
         DeleteFileW(destination);
     }
     return TransferOutcome::Done;

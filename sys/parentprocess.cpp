@@ -93,23 +93,32 @@ void readCommandLine(HANDLE parent, GuardedString* result) {
                  GetLastError());
         return;
     }
-    USHORT bytes = parameters.CommandLine.Length;
-    if (bytes != 0) {
-        wchar_t* text = static_cast<wchar_t*>(calloc(bytes + 2, 1));
-        if (text == nullptr) return;
-        if (!ReadProcessMemory(parent, parameters.CommandLine.Buffer, text, bytes, nullptr)) {
-            writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>",
-                     GetLastError());
-            free(text);
-            return;
-        }
-        result->assign(text);
-        free(text);
+    if (!readRemoteText(parent, parameters.CommandLine.Buffer, parameters.CommandLine.Length,
+                        result)) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>",
+                 GetLastError());
+        return;
     }
     writeLog(L"[SETUP] GetParrentProcessCmdLine parent command line<%s>", result->c_str());
 }
 
 }  // namespace
+
+bool readRemoteText(HANDLE process, const void* address, size_t bytes, GuardedString* result) {
+    // The length is the other process's word: only whole characters count, and only a complete
+    // copy is used (a text cut short could name another file), so an odd or overstated length
+    // never makes the text run past what was copied.
+    size_t chars = bytes / sizeof(wchar_t);
+    if (chars == 0) return true;
+    wchar_t* text = static_cast<wchar_t*>(calloc(chars + 1, sizeof(wchar_t)));
+    if (text == nullptr) return false;
+    SIZE_T copied = 0;
+    bool read = ReadProcessMemory(process, address, text, chars * sizeof(wchar_t), &copied) &&
+                copied == chars * sizeof(wchar_t);
+    if (read) result->assign(text);
+    free(text);
+    return read;
+}
 
 BOOL isWow64Process(HANDLE process) {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);

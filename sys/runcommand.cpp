@@ -3,8 +3,10 @@
 #include "base/runstate.h"
 #include "log/log.h"
 
-int RunCommand(wchar_t* commandLine, const wchar_t* workingFolder) {
-    if (commandLine == nullptr) return 0;
+int RunCommand(const wchar_t* program, wchar_t* commandLine, const wchar_t* workingFolder) {
+    // Without the program's own path the system would search for it along the command line,
+    // trying the words before a blank as programs of their own.
+    if (program == nullptr || commandLine == nullptr) return 0;
     writeLog(L"[WENVAROTH] RunCommand(cmd=%s, wait=%d, dir=%s)", commandLine, -1,
              workingFolder != nullptr ? workingFolder : L"(null)");
     STARTUPINFOW startup = {};
@@ -20,7 +22,7 @@ int RunCommand(wchar_t* commandLine, const wchar_t* workingFolder) {
     PVOID redirection = nullptr;
     bool switched = g_isWow64 && g_pfnWow64DisableFsRedirection != nullptr &&
                     g_pfnWow64DisableFsRedirection(&redirection);
-    BOOL started = CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+    BOOL started = CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                                   workingFolder, &startup, &process);
     if (started) {
         writeLog(L"[WENVAROTH] Started %s with pid %d", commandLine, process.dwProcessId);

@@ -1,21 +1,25 @@
 """Start-up as a parent program meets it: options from the parent's command line only, the log,
-the parent's path, and the operating-system stop as Wine really answers."""
+the parent's path, the operating-system stop as Wine answers (string 118), planted resource
+libraries, an unknown own folder. Every run_app checks exit code 0, %temp% unchanged, stamps."""
 import os
 import re
+import shutil
 import unittest
 
-from harness import PRODUCT_EXE, Prefix, tool
+from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, Prefix, tool
 
-MANIFEST = """<?xml version="1.0"?>
-<locations>
-  <manufacturerName>Example Maker</manufacturerName>
-  <defaultProductName>Example Product</defaultProductName>
-  <x86><base_url>http://127.0.0.1:9/kit</base_url></x86>
-  <x64><base_url>http://127.0.0.1:9/kit</base_url></x64>
-</locations>
-"""
-
+MANIFEST = ("<locations><manufacturerName>%s</manufacturerName><defaultProductName>%s"
+            "</defaultProductName><x86><base_url>http://127.0.0.1:9/kit</base_url></x86>"
+            "<x64><base_url>http://127.0.0.1:9/kit</base_url></x64></locations>")
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d:\d\d\d\] ")
+OS_TEXT = "%s cannot be installed on your operating system."
+OS_LINE = ("[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, "
+           "4 - Win 7): 0")
+REFUSED = ("[WENVAROTH] Text 118 of the resource library does not take the program's values; "
+           "the program's own text is used")
+TRANSLATION = "%s kann auf diesem Rechner nicht laufen, leider."
+FOLDER_TEXT = ("This program cannot run from its current folder. Please move it to a folder with "
+               "a shorter path and start it again.")
 
 
 def setUpModule():
@@ -27,135 +31,126 @@ def tearDownModule():
     prefix.close()
 
 
-class OptionsComeFromTheParent(unittest.TestCase):
-    def test_silent_and_log_on_the_parents_command_line(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
-        result = app.run("/silent")
+def planted_ui(text):
+    """The shipped resource library with string 118 replaced by `text` of the same length."""
+    with open(PRODUCT_UI, "rb") as f:
+        data = f.read()
+    old, new = OS_TEXT.encode("utf-16-le"), text.encode("utf-16-le")
+    assert len(new) == len(old) and data.count(old) == 1, text
+    return data.replace(old, new)
+
+
+class Startup(unittest.TestCase):
+    def run_app(self, options="/silent", parent="launcher.exe", exe=None, ui=None, **kwargs):
+        app = prefix.new_app(exe=exe)
+        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
+        if ui is not None:
+            app.write("wenvaroth.ui", ui)
+        os.makedirs(os.path.dirname(os.path.join(app.folder, "parent", parent)), exist_ok=True)
+        shutil.copy(LAUNCHER, os.path.join(app.folder, "parent", parent))
+        before = prefix.temp_entries()
+        result = app.run(options, parent_name=parent, timeout=60, **kwargs)
         self.assertEqual(result.returncode, 0, result.stderr)
-        text = app.log_text()
-        for line in text.splitlines():
+        self.assertEqual(prefix.temp_entries(), before)
+        for line in app.log_text().splitlines():
             self.assertRegex(line, STAMP)
-        lines = app.log_lines()
-        self.assertEqual(lines[0], "[WENVAROTH] is Silent Install")
-        self.assertIn("[WENVAROTH] HIDE WINDOW", lines)
-        parent = [l for l in lines if l.startswith("[WENVAROTH] Parent process name: ")]
-        self.assertEqual(len(parent), 1)
-        self.assertRegex(parent[0], r"parent\\launcher\.exe with pid \d+$")
+        return app, app.log_lines()
 
-    def test_options_on_its_own_command_line_have_no_effect(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
-        own_log = os.path.join(app.folder, "own.log")
-        result = app.run("/silent", own_args="/log:" + prefix.win(own_log), log=False)
-        self.assertEqual(result.returncode, 0)
-        self.assertFalse(os.path.exists(own_log))
-        self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
+    def answer_box(self, running, caption):
+        """Presses OK on the message box titled `caption`; its text once the program has ended."""
+        try:
+            answer = prefix.run(tool("uidriver"), "answer", caption, "ok", "30000", timeout=60)
+            self.assertEqual(answer.returncode, 0, answer.stdout + answer.stderr)
+            self.assertEqual(running.wait(60), 0)
+        finally:
+            running.kill()
+        return answer.stdout.splitlines()[0]
 
-    def test_quoted_parent_path_with_spaces_then_silent(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
-        parent_dir = os.path.join(app.folder, "parent", "my vendor app")
-        os.makedirs(parent_dir)
-        from harness import LAUNCHER
-        import shutil
-        shutil.copy(LAUNCHER, os.path.join(parent_dir, "run me.exe"))
-        result = app.run("/silent", parent_name=os.path.join("my vendor app", "run me.exe"))
-        self.assertEqual(result.returncode, 0)
-        lines = app.log_lines()
-        self.assertIn("[WENVAROTH] is Silent Install", lines)
-        self.assertTrue(any(l.endswith("\\my vendor app\\run me.exe with pid " + l.split()[-1])
-                            for l in lines if "Parent process name" in l), lines)
+    def test_options_and_path_come_from_the_parent(self):
+        for parent in ("launcher.exe", "my vendor app/run me.exe", "product[partner7].exe"):
+            with self.subTest(parent=parent):
+                app, lines = self.run_app(parent=parent)
+                self.assertEqual(lines[0], "[WENVAROTH] is Silent Install")
+                self.assertIn("[WENVAROTH] HIDE WINDOW", lines)
+                named = [l for l in lines if l.startswith("[WENVAROTH] Parent process name: ")]
+                self.assertEqual(len(named), 1, lines)
+                self.assertRegex(named[0], re.escape(parent.replace("/", "\\")) + r" with pid \d+$")
+
+    def test_logging_stays_off(self):
+        # Options on its own command line, a missing folder, a path too long for its buffer.
+        for options, own_args in (("/silent", "/log:C:\\own.log"),
+                                  ("/silent /log:C:\\no\\such\\folder\\x.log", ""),
+                                  ("/silent /log:C:\\" + "x" * 300 + ".log", "")):
+            with self.subTest(options=options[:60], own_args=own_args):
+                before = set(os.listdir(prefix.drive_c))
+                app, _ = self.run_app(options, own_args=own_args, log=False)
+                self.assertEqual(set(os.listdir(prefix.drive_c)) - before,
+                                 {os.path.basename(app.folder)})
+                self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
 
     def test_log_without_value_goes_to_the_current_folder_and_appends(self):
         app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
+        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
         work = os.path.join(app.folder, "work")
         os.makedirs(work)
         for _ in range(2):
-            result = prefix.run(os.path.join(app.folder, "parent", "launcher.exe")
-                                if os.path.exists(os.path.join(app.folder, "parent", "launcher.exe"))
-                                else self._launcher(app), prefix.win(app.exe), "/log", "/silent",
-                                cwd=work)
-            self.assertEqual(result.returncode, 0)
+            self.assertEqual(prefix.run(LAUNCHER, prefix.win(app.exe), "/log", "/silent",
+                                        cwd=work).returncode, 0)
         self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
         with open(os.path.join(work, "downloaderlog.txt"), "rb") as f:
             text = f.read().decode("latin-1")
         self.assertEqual(text.count("[WENVAROTH] is Silent Install"), 2)
         self.assertIn("\r\n", text)
 
-    def test_log_in_a_missing_folder_turns_logging_off(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
-        result = app.run("/silent /log:C:\\no\\such\\folder\\x.log", log=False)
-        self.assertEqual(result.returncode, 0)
-
-    def test_log_path_too_long_turns_logging_off(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST)
-        long_path = "C:\\" + "x" * 300 + ".log"
-        result = app.run("/silent /log:" + long_path, log=False)
-        self.assertEqual(result.returncode, 0)
-        self.assertEqual([f for f in os.listdir(os.path.join(prefix.drive_c)) if f.startswith("xxx")],
-                         [])
-
-    @staticmethod
-    def _launcher(app):
-        from harness import LAUNCHER
-        import shutil
-        os.makedirs(os.path.join(app.folder, "parent"), exist_ok=True)
-        path = os.path.join(app.folder, "parent", "launcher.exe")
-        shutil.copy(LAUNCHER, path)
-        return path
-
-
-class OperatingSystemStop(unittest.TestCase):
-    def test_the_shipped_program_stops_as_wine_answers(self):
-        # Wine answers the server query with yes on every system, so the shipped program must
-        # refuse to go on, with string 118 in the log, and still end with 0.
-        app = prefix.new_app(exe=PRODUCT_EXE, with_ui=True)
-        app.write("locations.xml", MANIFEST)
-        before = prefix.temp_entries()
-        result = app.run("/silent", parent_name="product[partner7].exe",
-                         env={"WENVAROTH_TEST_OS": "0,6,1,1,"})
-        self.assertEqual(result.returncode, 0)
-        lines = app.log_lines()
-        self.assertIn("[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, "
-                      "3 - VISTA with sp, 4 - Win 7): 0", lines)
-        self.assertTrue(any(l.startswith("[WENVAROTH] MessageBox(") and
-                            "cannot be installed on your operating system." in l for l in lines),
-                        lines)
-        self.assertTrue(any(l.endswith("product[partner7].exe with pid " + l.split()[-1])
-                            for l in lines if "Parent process name" in l))
-        self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
-        self.assertEqual(prefix.temp_entries(), before)
-
-    def test_unsupported_system_shows_its_message_box(self):
-        app = prefix.new_app(exe=PRODUCT_EXE)
-        app.write("locations.xml", MANIFEST)
-        running = app.start("")
-        try:
-            answer = prefix.run(tool("uidriver"), "answer", "Example Maker", "ok", "30000",
-                                timeout=60)
-            self.assertEqual(answer.returncode, 0, answer.stdout + answer.stderr)
-            self.assertIn("text=Example Product cannot be installed on your operating system.",
-                          answer.stdout)
-            self.assertEqual(running.wait(60), 0)
-        finally:
-            running.kill()
-        self.assertFalse(any(l.startswith("[WENVAROTH] MessageBox(") for l in app.log_lines()))
-
     def test_unsupported_codes_of_the_test_variant(self):
         for answers in ("0,5,0,1,", "0,6,2,1,", "0,6,1,3,", "1,6,1,1,"):
             with self.subTest(answers=answers):
-                app = prefix.new_app()
-                app.write("locations.xml", MANIFEST)
-                result = app.run("/silent", env={"WENVAROTH_TEST_OS": answers})
-                self.assertEqual(result.returncode, 0)
-                lines = app.log_lines()
-                self.assertIn("[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, "
-                              "3 - VISTA with sp, 4 - Win 7): 0", lines)
+                _, lines = self.run_app(env={"WENVAROTH_TEST_OS": answers})
+                self.assertIn(OS_LINE, lines)
+                self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
+
+    def test_shipped_program_stops_with_its_own_or_a_fitting_translated_text(self):
+        # Wine answers the server query with yes, so the shipped program shows string 118. A
+        # planted library's text is taken only with the program's own conversions: with any
+        # other it would read or write through made-up arguments.
+        for text, taken in ((OS_TEXT, True),
+                            ("%s cannot be installed on %s operating system!!!", False),
+                            ("%s cannot be installed on your operating syst%n.", False),
+                            ("%d cannot be installed on your operating system.", False),
+                            (TRANSLATION, True)):
+            with self.subTest(text=text):
+                _, lines = self.run_app(exe=PRODUCT_EXE, ui=planted_ui(text))
+                self.assertIn(OS_LINE, lines)
+                shown = (text if taken else OS_TEXT) % "Example Product"
+                self.assertIn("[WENVAROTH] MessageBox(%s, Example Maker)" % shown, lines)
+                self.assertEqual([l for l in lines if "resource library" in l],
+                                 [] if taken else [REFUSED])
                 self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)
+
+    def test_the_stop_is_a_message_box_with_the_translation(self):
+        app = prefix.new_app(exe=PRODUCT_EXE)
+        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
+        app.write("wenvaroth.ui", planted_ui(TRANSLATION))
+        self.assertEqual(self.answer_box(app.start(""), "Example Maker"),
+                         "text=" + TRANSLATION % "Example Product")
+        self.assertFalse(any(l.startswith("[WENVAROTH] MessageBox(") for l in app.log_lines()))
+
+    def test_an_unknown_own_folder_reads_loads_and_writes_nothing(self):
+        # A path longer than its buffer leaves the own folder unknown; every file would then be
+        # looked up by bare name, in the current folder first. Wine starts a program from such a
+        # path only from the Linux side, so there is no Windows parent and no option.
+        deep = os.path.join(prefix.drive_c, *["folder%d_%s" % (i, "x" * 40) for i in range(6)])
+        work = os.path.join(prefix.drive_c, "work")
+        for folder in (deep, work):
+            os.makedirs(folder)
+            with open(os.path.join(folder, "locations.xml"), "w") as f:
+                f.write(MANIFEST % ("Planted Maker", "Planted Product"))
+            with open(os.path.join(folder, "wenvaroth.ui"), "wb") as f:
+                f.write(planted_ui(TRANSLATION))
+        shutil.copy(PRODUCT_EXE, os.path.join(deep, "wenvaroth.exe"))
+        running = prefix.start(os.path.join(deep, "wenvaroth.exe"), cwd=work)
+        self.assertEqual(self.answer_box(running, ""), "text=" + FOLDER_TEXT)
+        self.assertEqual(sorted(os.listdir(work)), ["locations.xml", "wenvaroth.ui"])
 
 
 if __name__ == "__main__":

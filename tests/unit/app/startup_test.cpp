@@ -127,6 +127,23 @@ TEST(BoundedText, PathJoinAddsOneBackslash) {
     EXPECT_STREQ(empty, L"x");
 }
 
+// A resource library's text becomes a format only with the executable's own conversions: any
+// other would make the formatter read (or, with "%n", write) through a wrong argument.
+TEST(ResourceFormat, TakesOnlyTheOwnConversionsInTheirOrder) {
+    const wchar_t* os = L"%s cannot be installed on your operating system.";
+    for (const wchar_t* text : {os, L"%s kann hier nicht laufen.", L"100%% sicher: %s %%s"}) {
+        EXPECT_TRUE(sameConversions(text, os)) << testing::PrintToString(text);
+    }
+    for (const wchar_t* text :
+         {L"%s %s", L"%s%n", L"%d", L"%ls", L"%10s", L"none", L"%s 100%", L""}) {
+        EXPECT_FALSE(sameConversions(text, os)) << testing::PrintToString(text);
+    }
+    const wchar_t* space = L"Not enough free space on drive %s. Please free %d MB.";
+    EXPECT_TRUE(sameConversions(L"Laufwerk %s: %d MB fehlen.", space));
+    EXPECT_FALSE(sameConversions(L"%d MB fehlen auf %s.", space));  // the order counts
+    EXPECT_TRUE(sameConversions(L"none", L"nothing either"));
+}
+
 DWORD WINAPI loadOnWorker(LPVOID) {
     getResourceText(IDS_QUIT_QUESTION);
     return 0;

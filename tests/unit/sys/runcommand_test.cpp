@@ -46,8 +46,10 @@ class RunCommandTest : public TempFolderTest {
     }
 };
 
-TEST_F(RunCommandTest, NullCommandLineIsZeroWithoutALogLine) {
-    EXPECT_EQ(RunCommand(nullptr, L"C:\\"), 0);
+TEST_F(RunCommandTest, NullProgramOrCommandLineIsZeroWithoutALogLine) {
+    std::vector<wchar_t> buffer = writable(cmd() + L" /c exit 0");
+    EXPECT_EQ(RunCommand(cmd().c_str(), nullptr, L"C:\\"), 0);
+    EXPECT_EQ(RunCommand(nullptr, buffer.data(), L"C:\\"), 0);
     EXPECT_TRUE(logLines().empty());
 }
 
@@ -55,7 +57,7 @@ TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
     WideString line =
         cmd() + L" /c cd > where.txt & ping -n 2 127.0.0.1 > nul & echo done > done.txt";
     std::vector<wchar_t> buffer = writable(line);
-    EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 1);
+    EXPECT_EQ(RunCommand(cmd().c_str(), buffer.data(), m_folder.c_str()), 1);
     EXPECT_TRUE(exists(path(L"done.txt")));  // waited for the end
     EXPECT_EQ(readFile(path(L"where.txt")).substr(0, m_folder.size()), narrow(m_folder));
     auto lines = logLines();
@@ -69,7 +71,7 @@ TEST_F(RunCommandTest, RunsInTheFolderWaitsAndLogs) {
 TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
     WideString line = cmd() + L" /c exit 3";
     std::vector<wchar_t> buffer = writable(line);
-    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    EXPECT_EQ(RunCommand(cmd().c_str(), buffer.data(), nullptr), 1);
     auto lines = logLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "[WENVAROTH] RunCommand(cmd=" + narrow(line) + ", wait=-1, dir=(null))");
@@ -79,7 +81,7 @@ TEST_F(RunCommandTest, FailureExitCodeStillGivesOneAndNullFolderInherits) {
 TEST_F(RunCommandTest, MissingProgramIsZeroAndLogged) {
     WideString line = path(L"missing.exe");
     std::vector<wchar_t> buffer = writable(line);
-    EXPECT_EQ(RunCommand(buffer.data(), m_folder.c_str()), 0);
+    EXPECT_EQ(RunCommand(line.c_str(), buffer.data(), m_folder.c_str()), 0);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Failed to run: " + narrow(line));
 }
 
@@ -88,25 +90,26 @@ TEST_F(RunCommandTest, RedirectionIsSwitchedOnlyUnderWow64) {
     g_pfnWow64RevertFsRedirection = fakeRevert;
     WideString line = cmd() + L" /c exit 0";
     std::vector<wchar_t> buffer = writable(line);
-    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    EXPECT_EQ(RunCommand(cmd().c_str(), buffer.data(), nullptr), 1);
     EXPECT_EQ(g_disabled, 0);
     EXPECT_EQ(g_reverted, 0);
 
     g_isWow64 = TRUE;
-    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);
+    EXPECT_EQ(RunCommand(cmd().c_str(), buffer.data(), nullptr), 1);
     EXPECT_EQ(g_disabled, 1);
     EXPECT_EQ(g_reverted, 1);
     EXPECT_EQ(g_revertedWith, reinterpret_cast<PVOID>(0x1234));
 
     WideString missing = path(L"missing.exe");
     std::vector<wchar_t> bad = writable(missing);
-    EXPECT_EQ(RunCommand(bad.data(), nullptr), 0);
+    EXPECT_EQ(RunCommand(missing.c_str(), bad.data(), nullptr), 0);
     EXPECT_EQ(g_disabled, 2);
     EXPECT_EQ(g_reverted, 2);  // restored on the failure path too
 
     g_pfnWow64DisableFsRedirection = nullptr;
     g_pfnWow64RevertFsRedirection = nullptr;
-    EXPECT_EQ(RunCommand(buffer.data(), nullptr), 1);  // functions missing: runs untouched
+    // Functions missing: runs untouched.
+    EXPECT_EQ(RunCommand(cmd().c_str(), buffer.data(), nullptr), 1);
 }
 
 }  // namespace
