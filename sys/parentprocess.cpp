@@ -1,15 +1,14 @@
 #include "sys/parentprocess.h"
 
-#include <psapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstdlib>
 
 #include "base/runstate.h"
 #include "log/log.h"
-
-#include <cstddef>
+#include "sys/systemlibrary.h"
 
 #ifndef _WIN64
 // No 32-bit process runs on the build machines, so the layouts this 32-bit build reads out of its
@@ -24,6 +23,28 @@ static_assert(sizeof(UNICODE_STRING) == 8, "counted string");
 static_assert(offsetof(UNICODE_STRING, Length) == 0, "counted string length");
 static_assert(offsetof(UNICODE_STRING, Buffer) == 4, "counted string text");
 #endif
+
+namespace {
+
+typedef DWORD(WINAPI* GetModuleFileNameExFn)(HANDLE, HMODULE, LPWSTR, DWORD);
+
+// The process status library is not a known system library on Windows XP, so it is loaded from
+// the system folder rather than imported.
+void readProcessPath(HANDLE process) {
+    g_parentProcessPath[0] = L'\0';
+    HMODULE psapi = loadSystemLibrary(L"psapi.dll");
+    if (psapi == nullptr) return;
+    auto getPath = reinterpret_cast<GetModuleFileNameExFn>(
+        reinterpret_cast<void*>(GetProcAddress(psapi, "GetModuleFileNameExW")));
+    // A path that fills the buffer may have been cut (XP then leaves it unterminated): a cut path
+    // would name another file, so it counts as not found.
+    DWORD length =
+        getPath != nullptr ? getPath(process, nullptr, g_parentProcessPath, kPathChars) : 0;
+    if (length == 0 || length >= kPathChars - 1) g_parentProcessPath[0] = L'\0';
+    FreeLibrary(psapi);
+}
+
+}  // namespace
 
 DWORD getParentProcessId() {
     DWORD parentId = 0;
@@ -40,9 +61,7 @@ DWORD getParentProcessId() {
             HANDLE parent =
                 OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
             if (parent != nullptr) {
-                if (GetModuleFileNameExW(parent, nullptr, g_parentProcessPath, kPathChars) == 0) {
-                    g_parentProcessPath[0] = L'\0';
-                }
+                readProcessPath(parent);
                 CloseHandle(parent);
             }
         }

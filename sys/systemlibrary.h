@@ -1,0 +1,11 @@
+// Loading a system library by its full path in the system folder.
+#pragma once
+
+#include <windows.h>
+
+// The program runs elevated from a downloads folder that other programs write to. A library that
+// is not one of the system's known libraries would be looked up in the program's own folder first,
+// so a planted copy there would run with administrator rights. Libraries of that kind are never
+// imported; they are loaded through this, from the system folder only. Null when the library
+// cannot be loaded; the caller frees a loaded one.
+HMODULE loadSystemLibrary(const wchar_t* fileName);
