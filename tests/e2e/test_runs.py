@@ -556,6 +556,7 @@ class Runs(unittest.TestCase):
         kit = Kit()
         kit.dependencies = []  # so the autorun program runs last
         kit.prereqs = {}
+        kit.mirrored = {}
         kit.serve()
         release = os.path.join(kit.snapshot, "release")
 
