@@ -24,9 +24,9 @@ Step fetchKitList(wchar_t* localPath) {
         localPath[0] = L'\0';
         return Step::Failed;
     }
-    FILE* probe = nullptr;
-    errno_t opened = _wfopen_s(&probe, localPath, L"w");
-    if (opened != 0 || probe == nullptr) {
+    // _wfopen rather than _wfopen_s: Windows XP's C runtime has only the former.
+    FILE* probe = _wfopen(localPath, L"w");
+    if (probe == nullptr) {
         writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
         return Step::Failed;
     }
@@ -68,14 +68,12 @@ int readKitList(const wchar_t* localPath, wchar_t* productCode,
                 std::map<WideString, int32_t>* sizes) {
     if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
     if (localPath == nullptr) return ERROR_OPEN_FAILED;
-    FILE* file = nullptr;
     // Binary: the parser treats carriage returns as white space itself.
-    errno_t opened = _wfopen_s(&file, localPath, L"rb");
-    if (opened != 0) {
+    FILE* file = _wfopen(localPath, L"rb");
+    if (file == nullptr) {
         writeLog(L"[WENVAROTH] Cannot open local file %s", localPath);
         return ERROR_OPEN_FAILED;
     }
-    if (file == nullptr) return ERROR_OPEN_FAILED;
     std::vector<unsigned char> content;
     unsigned char chunk[4096];
     size_t got;
