@@ -236,9 +236,11 @@ void runDownload() {
     if (dialog == nullptr) {
         // Without a window nobody could quit and the worker's close request has nowhere to go:
         // cancel the download (the worker makes its cancel event first thing, so keep signalling
-        // until it exists) and let the worker end on its own.
+        // until it exists) and let the worker end on its own. A silent run shows nothing anyway,
+        // and unattended installs are where no window can be made (no desktop): it goes on
+        // without one, every wait of the download being bounded.
         writeLog(L"[WENVAROTH] Cannot create the progress window (%d)", GetLastError());
-        while (WaitForSingleObject(worker, 100) == WAIT_TIMEOUT) {
+        while (!g_silentMode && WaitForSingleObject(worker, 100) == WAIT_TIMEOUT) {
             if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
         }
     } else {
@@ -265,7 +267,7 @@ void runDownload() {
     if (SUCCEEDED(com)) CoUninitialize();
     WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
-    if (dialog == nullptr) g_runAborted = 1;
+    if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
 // The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it.
@@ -362,7 +364,7 @@ int runMain(HINSTANCE instance) {
     takeOptions();
     learnParent();
     InitializeCriticalSection(&g_stateLock);
-    InitializeCriticalSection(&g_taskbarLock);
+    InitializeCriticalSection(&g_watchLock);
     prepareWow64Helpers();
     if (learnModuleFolder()) {
         learnWow64();
@@ -371,7 +373,8 @@ int runMain(HINSTANCE instance) {
         loadManifestBesideExecutable();
         if (checkOperatingSystem() && checkFreeSpace()) {
             runDownload();
-            if (g_runAborted == 0) handOver();
+            // The user's quit wins even when it came after the worker's last step.
+            if (g_runAborted == 0 && g_quitConfirmed == 0) handOver();
             removeFolderTree(g_kitFolder);
         }
     }

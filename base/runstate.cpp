@@ -37,7 +37,9 @@ HWND g_progressBar = nullptr;
 HWND g_rateText = nullptr;
 HWND g_timeLeftText = nullptr;
 ITaskbarList3* g_taskbarList = nullptr;
-CRITICAL_SECTION g_taskbarLock;
+std::atomic<int> g_quitConfirmed{0};
+TransferWatch g_transferWatch = {};
+CRITICAL_SECTION g_watchLock;
 
 uint32_t g_bytesReceived = 0;
 std::atomic<uint32_t> g_bytesTotal{0};
@@ -79,7 +81,7 @@ void releaseRunState() {
         g_logFile = nullptr;
     }
     DeleteCriticalSection(&g_stateLock);
-    DeleteCriticalSection(&g_taskbarLock);
+    DeleteCriticalSection(&g_watchLock);
 }
 
 void endProgram() {

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shobjidl.h>
 #include <stdio.h>
+#include <urlmon.h>
 
 #include <atomic>
 #include <cstdint>
@@ -65,9 +66,29 @@ extern std::atomic<int> g_closeRequested;
 extern HWND g_progressBar;
 extern HWND g_rateText;
 extern HWND g_timeLeftText;
+// Made, used and released on the main thread only: the worker asks for a taskbar state by a
+// message to the dialog, so the object is never used outside its apartment.
 extern ITaskbarList3* g_taskbarList;
-// Guards every use of g_taskbarList, so that the worker's calls never overlap its release.
-extern CRITICAL_SECTION g_taskbarLock;
+// Set on the main thread when the dialog closes for a quit (the user's Yes, or a close request in
+// silent mode), never for the worker's own close: the hand-over is skipped whenever it is set.
+extern std::atomic<int> g_quitConfirmed;
+
+// What the worker is blocked on, for the watchdog thread that ends a transfer when no byte has
+// arrived for the stall bound or the user has quit (download/watch.h). Guarded by g_watchLock,
+// which is held only to copy these fields, never across a call into the platform.
+struct TransferWatch {
+    bool armed;
+    unsigned generation;  // counts the watched transfers, so a late tick can't touch a newer one
+    IBinding* binding;    // one reference of ours, from OnStartBinding to OnStopBinding
+    bool abortSent;
+    int endedBy;  // why the watchdog ended the transfer: 0 not ended, else a WatchEnd value
+    wchar_t cacheFile[kPathChars];  // the growing cache file, once the platform names it
+    ULONG progress;                 // the latest progress notification's byte count
+    unsigned long long lastBytes;
+    DWORD lastMoveTick;  // when the byte count last changed (or the watch began)
+};
+extern TransferWatch g_transferWatch;
+extern CRITICAL_SECTION g_watchLock;
 
 // Shared progress state: g_bytesReceived under g_stateLock; the other two indivisible.
 extern uint32_t g_bytesReceived;

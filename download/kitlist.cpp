@@ -9,45 +9,46 @@
 #include "base/text.h"
 #include "download/progress.h"
 #include "download/url.h"
+#include "download/watch.h"
 #include "log/log.h"
 
 namespace {
 constexpr long kMaxKitListBytes = 1L << 20;
 }
 
-KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
-    if (result != nullptr) *result = S_OK;
+Step fetchKitList(wchar_t* localPath) {
     localPath[0] = L'\0';
     if (!textCopy(localPath, kPathChars, g_moduleFolder) ||
         !pathJoin(localPath, kPathChars, L"kitmd5.dat")) {
         writeLog(L"[WENVAROTH] Cannot create local file %skitmd5.dat (path too long)",
                  g_moduleFolder);
         localPath[0] = L'\0';
-        return KitListFetch::NotWritable;
+        return Step::Failed;
     }
     // Exclusive while open. The sharing open, not the secure-CRT one: Windows XP's msvcrt.dll
     // has no secure-CRT functions.
     FILE* probe = _wfsopen(localPath, L"w", _SH_DENYRW);
     if (probe == nullptr) {
         writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
-        return KitListFetch::NotWritable;
+        return Step::Failed;
     }
     fclose(probe);
 
     if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
         writeLog(L"[WENVAROTH] The manifest names no download address");
-        return KitListFetch::NoAddress;
+        return Step::Failed;
     }
     wchar_t url[kPathChars];
     if (!textCopy(url, g_baseUrl) || !appendUrlSegment(url, L"kitmd5.dat")) {
         writeLog(L"[WENVAROTH] Download address too long: %s", g_baseUrl);
-        return KitListFetch::NoAddress;
+        return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Downloading kitmd5.dat file from: %s; to: %s", url, localPath);
-    // A callback that counts nothing and cannot cancel: it only sees the HTTP status and the
-    // announced length, so that an error page or a cut body is not read as the kit list.
-    CBindStatusCallbackImpl status(nullptr, false);
-    HRESULT transfer = URLDownloadToFileW(nullptr, url, localPath, 0, &status);
+    // The callback counts nothing: it sees the HTTP status and the announced length, so that an
+    // error page or a cut body is not read as the kit list, and it lets the user's quit through.
+    CBindStatusCallbackImpl status(g_cancelEvent, false);
+    WatchEnd ended = WatchEnd::Ended;
+    HRESULT transfer = watchedTransfer(url, localPath, nullptr, &status, &ended);
     if (transfer == S_OK && !status.httpStatusAcceptable()) {
         writeLog(L"[WENVAROTH] The server answered %lu for %s", status.m_httpStatus, url);
         transfer = INET_E_DOWNLOAD_FAILURE;
@@ -57,13 +58,12 @@ KitListFetch fetchKitList(wchar_t* localPath, HRESULT* result) {
                  status.m_lastProgressMax, url);
         transfer = INET_E_DOWNLOAD_FAILURE;
     }
-    if (result != nullptr) *result = transfer;
     if (transfer != S_OK) {
         writeLog(L"[WENVAROTH] Cannot download file. Error :%lu",
                  static_cast<unsigned long>(transfer));
-        return KitListFetch::TransferFailed;
     }
-    return KitListFetch::Fetched;
+    if (ended == WatchEnd::Quit || status.m_aborted || quitConfirmed()) return quitStep();
+    return transfer == S_OK ? Step::Completed : Step::Failed;
 }
 
 int readKitList(const wchar_t* localPath, wchar_t* productCode,
@@ -92,6 +92,10 @@ int readKitList(const wchar_t* localPath, wchar_t* productCode,
     WideString code;
     int status =
         tooLarge ? KITLIST_MALFORMED : parseKitList(content.data(), content.size(), &code, sizes);
+    if (status == KITLIST_OK && !isProductCode(code)) {
+        writeLog(L"[WENVAROTH] The kit list %s names no product code", localPath);
+        status = KITLIST_MALFORMED;
+    }
     if (status != KITLIST_OK) {
         sizes->clear();
         productCode[0] = L'\0';

@@ -10,6 +10,17 @@ bool isSeparator(unsigned char c) {
 
 }  // namespace
 
+bool isProductCode(const WideString& token) {
+    static const char kShape[] = "{........-....-....-....-............}";
+    if (token.size() != sizeof kShape - 1) return false;
+    for (size_t i = 0; i < token.size(); ++i) {
+        wchar_t c = token[i];
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (kShape[i] == '.' ? !hex : c != static_cast<wchar_t>(kShape[i])) return false;
+    }
+    return true;
+}
+
 int32_t parseKitSize(const WideString& token) {
     size_t at = 0;
     bool negative = false;

@@ -40,6 +40,10 @@ constexpr size_t KITLIST_MAX_CHECKSUM = 32;
 int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
                  std::map<WideString, int32_t>* sizes);
 
+// A Windows Installer product code as a kit list names it: a GUID in braces,
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with hexadecimal digits of either case.
+bool isProductCode(const WideString& token);
+
 // The size column: optional blanks are not part of a token, so: an optional sign, then decimal
 // digits up to the first non-digit; no leading digit gives 0; values beyond the signed 32-bit
 // range are clamped to 2147483647 or -2147483648.

@@ -1,37 +1,47 @@
 #include "download/prerequisites.h"
 
+#include <wininet.h>
+
 #include "base/runstate.h"
 #include "download/remotesize.h"
 #include "download/safename.h"
 #include "download/url.h"
+#include "download/watch.h"
 #include "download/worker.h"
 #include "log/log.h"
 
-bool queuePrerequisites(std::vector<QueuedFile>* queue) {
+Step queuePrerequisites(std::vector<QueuedFile>* queue) {
     for (const Dependency& dependency : g_dependencies) {
         if (dependency.osFilter != OS_FILTER_ALL && dependency.osFilter != g_osVersion) continue;
         const wchar_t* productCode = dependency.productCode ? dependency.productCode.get() : L"";
         int32_t state = queryProductState(productCode);
         writeLog(L"[WENVAROTH] Product %s installstate: %d", productCode, state);
-        if (state != -1 && state != 1) continue;
+        if (!productMissing(state)) continue;
 
         const wchar_t* fileName = dependency.fileName.get();
         if (!isSafePathSegment(fileName)) {
             writeLog(L"[WENVAROTH] Refusing prerequisite file name %s", fileName ? fileName : L"");
-            return false;
+            return Step::Failed;
         }
         if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
             writeLog(L"[WENVAROTH] The manifest names no download address");
-            return false;
+            return Step::Failed;
         }
         wchar_t url[kPathChars];
         if (!textCopy(url, g_baseUrl) || !appendUrlSegment(url, L"dependencies") ||
             !appendUrlSegment(url, fileName)) {
             writeLog(L"[WENVAROTH] Download address too long for %s", fileName);
-            return false;
+            return Step::Failed;
         }
         int32_t size = 0;
-        queryRemoteSize(url, &size);
+        DWORD sizeStatus = queryRemoteSize(url, &size);
+        if (sizeStatus == ERROR_CANCELLED) return quitStep();
+        if (sizeStatus == ERROR_INTERNET_TIMEOUT) {
+            // Any other failure only leaves the size unknown; a server that holds the request
+            // without answering would hold the transfer the same way.
+            writeLog(L"[WENVAROTH] Nothing received for %lu s from %s", stallBoundMs() / 1000, url);
+            return Step::Failed;
+        }
 
         QueuedFile entry;
         entry.file.name.reset(newTextCopy(fileName));
@@ -41,10 +51,10 @@ bool queuePrerequisites(std::vector<QueuedFile>* queue) {
         entry.sizeKnown = size > 0;
         if (!entry.file.name || !entry.file.relativePath) {
             writeLog(L"[WENVAROTH] Out of memory queueing %s", fileName);
-            return false;
+            return Step::Failed;
         }
         g_bytesTotal += static_cast<uint32_t>(size);
         queue->push_back(std::move(entry));
     }
-    return true;
+    return Step::Completed;
 }

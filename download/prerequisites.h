@@ -8,7 +8,8 @@
 
 // Appends each applicable, missing prerequisite (name = file name, relative path
 // "dependencies", autorun off, size from queryRemoteSize) and adds its size to g_bytesTotal.
-// False, after a log line, when the run must be given up: no base address, a file name that
-// could name something outside the kit's "dependencies" folder, a URL over 259 characters, or
-// no memory for a record. Nothing is appended for the prerequisite that failed.
-bool queuePrerequisites(std::vector<QueuedFile>* queue);
+// Failed, after a log line, when the run must be given up: no base address, a file name that
+// could name something outside the kit's "dependencies" folder, a URL over 259 characters, a
+// size query that got no answer within the stall bound, or no memory for a record; Cancelled
+// when the user quit during a size query. Nothing is appended for the prerequisite that failed.
+Step queuePrerequisites(std::vector<QueuedFile>* queue);

@@ -1,6 +1,7 @@
 #include "download/progress.h"
 
 #include "base/runstate.h"
+#include "download/watch.h"
 
 CBindStatusCallbackImpl::CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes)
     : m_cancelEvent(cancelEvent), m_countBytes(countBytes) {}
@@ -23,12 +24,16 @@ STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::AddRef() { return static_cast<ULON
 
 STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::Release() { return static_cast<ULONG>(--m_refCount); }
 
-STDMETHODIMP CBindStatusCallbackImpl::OnStartBinding(DWORD, IBinding*) { return S_OK; }
+// The binding is what the watchdog aborts a stalled or quit transfer through.
+STDMETHODIMP CBindStatusCallbackImpl::OnStartBinding(DWORD, IBinding* binding) {
+    watchBinding(binding);
+    return S_OK;
+}
 STDMETHODIMP CBindStatusCallbackImpl::GetPriority(LONG*) { return S_OK; }
 STDMETHODIMP CBindStatusCallbackImpl::OnLowResource(DWORD) { return S_OK; }
 
 STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressMax,
-                                                 ULONG statusCode, LPCWSTR) {
+                                                 ULONG statusCode, LPCWSTR statusText) {
     // Unsigned 32-bit on purpose: a progress that goes backwards lowers the counter.
     uint32_t delta = static_cast<uint32_t>(progress) - static_cast<uint32_t>(m_lastProgress);
     if (m_countBytes) {
@@ -38,6 +43,10 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
     }
     m_lastProgress = progress;
     m_lastProgressMax = progressMax;
+    watchProgress(progress);
+    if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE && statusText != nullptr) {
+        watchCacheFile(statusText);
+    }
 
     if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA) {
         DWORD now = m_tick();
@@ -67,7 +76,10 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
     return S_OK;
 }
 
-STDMETHODIMP CBindStatusCallbackImpl::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
+STDMETHODIMP CBindStatusCallbackImpl::OnStopBinding(HRESULT, LPCWSTR) {
+    watchBinding(nullptr);
+    return S_OK;
+}
 STDMETHODIMP CBindStatusCallbackImpl::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
 STDMETHODIMP CBindStatusCallbackImpl::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
     return S_OK;

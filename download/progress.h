@@ -1,5 +1,7 @@
 // The transfer callback: counts bytes into the shared progress state, samples the
 // current file's rate about once a second and aborts the transfer once the cancel event is set.
+// It hands the binding, the cache file's name and the progress count to the transfer watch
+// (download/watch.h), which ends a transfer that stalls or that the user quit.
 // It also records the HTTP status of the answer (IHttpNegotiate::OnResponse), so that the worker
 // can refuse an error page that the platform delivered as a successful transfer: under Wine both
 // transfer calls report S_OK for a 404 or 500 answer.
@@ -36,10 +38,12 @@ class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiat
     STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
                             LPWSTR* additionalRequestHeaders) override;
 
-    // True when no HTTP answer was seen (served from the cache, or not HTTP) or the answer's
-    // status was 2xx.
+    // True when no HTTP answer was seen (served from the cache, or not HTTP), the answer's
+    // status was 2xx, or 304: the cache revalidated its copy, which the caller's size check then
+    // finds whole or not.
     bool httpStatusAcceptable() const {
-        return m_httpStatus == 0 || (m_httpStatus >= 200 && m_httpStatus <= 299);
+        return m_httpStatus == 0 || (m_httpStatus >= 200 && m_httpStatus <= 299) ||
+               m_httpStatus == 304;
     }
 
     LONG m_refCount = 0;

@@ -3,10 +3,12 @@
 #include <wininet.h>
 
 #include "base/runstate.h"
+#include "download/watch.h"
 
 namespace {
 
 constexpr int kMaxRedirects = 20;
+constexpr DWORD kPollMs = 250;
 
 bool isRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -48,30 +50,101 @@ HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url) {
     }
 }
 
+// One size query, shared by the caller and the thread that makes it: the caller may stop waiting
+// (a stall, a quit) while the thread is still blocked in the platform, so the last of the two to
+// let go frees it. Whoever takes `root` first closes it.
+struct SizeQuery {
+    LONG owners;
+    HANDLE answered;
+    HINTERNET root;
+    DWORD status;
+    int32_t size;
+    wchar_t url[kPathChars];
+};
+
+void letGo(SizeQuery* query) {
+    if (InterlockedDecrement(&query->owners) != 0) return;
+    CloseHandle(query->answered);
+    free(query);
+}
+
+void closeRoot(SizeQuery* query) {
+    HINTERNET root = static_cast<HINTERNET>(InterlockedExchangePointer(&query->root, nullptr));
+    if (root != nullptr) InternetCloseHandle(root);
+}
+
+DWORD WINAPI sizeQueryThread(LPVOID parameter) {
+    SizeQuery* query = static_cast<SizeQuery*>(parameter);
+    HINTERNET request = openFollowingRedirects(query->root, query->url);
+    if (request == nullptr) {
+        query->status = GetLastError();
+    } else {
+        DWORD length = 0;
+        DWORD bufferLength = sizeof length;
+        if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                           &bufferLength, nullptr) == TRUE) {
+            query->size = static_cast<int32_t>(length);
+        } else {
+            query->status = GetLastError();
+        }
+        InternetCloseHandle(request);
+    }
+    closeRoot(query);
+    SetEvent(query->answered);
+    letGo(query);
+    return 0;
+}
+
+// Waits for the answer while nothing has arrived for less than the stall bound and the user has
+// not quit: the query reads no body, so the whole exchange counts as one wait for bytes.
+DWORD awaitAnswer(SizeQuery* query) {
+    DWORD start = GetTickCount();
+    DWORD bound = stallBoundMs();
+    for (;;) {
+        if (WaitForSingleObject(query->answered, kPollMs) == WAIT_OBJECT_0) return 0;
+        if (quitConfirmed()) return ERROR_CANCELLED;
+        if (GetTickCount() - start >= bound) return ERROR_INTERNET_TIMEOUT;
+    }
+}
+
 }  // namespace
 
 DWORD queryRemoteSize(const wchar_t* url, int32_t* size) {
     if (url == nullptr || size == nullptr) return ERROR_BAD_ARGUMENTS;
     *size = 0;
-    HINTERNET root =
+    SizeQuery* query = static_cast<SizeQuery*>(calloc(1, sizeof(SizeQuery)));
+    if (query == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!textCopy(query->url, url)) {
+        free(query);
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    query->owners = 2;
+    query->answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    query->root =
         InternetOpenW(L"TalvoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (root == nullptr) return GetLastError();
-    HINTERNET request = openFollowingRedirects(root, url);
-    if (request == nullptr) {
-        DWORD error = GetLastError();
-        InternetCloseHandle(root);
-        return error;
+    DWORD status = query->answered == nullptr || query->root == nullptr ? GetLastError() : 0;
+    HANDLE thread = nullptr;
+    if (status == 0) {
+        thread = CreateThread(nullptr, 0, sizeQueryThread, query, 0, nullptr);
+        if (thread == nullptr) status = GetLastError();
     }
-    DWORD length = 0;
-    DWORD bufferLength = sizeof length;
-    DWORD status = 0;
-    if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
-                       &bufferLength, nullptr) == TRUE) {
-        *size = static_cast<int32_t>(length);
+    if (thread == nullptr) {
+        closeRoot(query);
+        if (query->answered != nullptr) CloseHandle(query->answered);
+        free(query);
+        return status;
+    }
+    CloseHandle(thread);
+    status = awaitAnswer(query);
+    if (status == 0) {
+        status = query->status;
+        *size = query->size;
     } else {
-        status = GetLastError();
+        // Closing the root handle ends the blocked request on Windows; where the platform does
+        // not (Wine), the thread is left to its wait and frees the query if it ever returns.
+        closeRoot(query);
+        WaitForSingleObject(query->answered, kPollMs);
     }
-    InternetCloseHandle(request);
-    InternetCloseHandle(root);
+    letGo(query);
     return status;
 }

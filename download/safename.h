@@ -5,7 +5,8 @@
 
 // A single path segment: not empty, not "." or "..", no "\" "/" ":" (so no drive letter, no
 // alternate stream), none of * ? " < > |, no control character, and not ending with "." or
-// blank (Windows drops those, so "..." or ".. " would reach the parent folder).
+// blank (Windows drops those, so "..." or ".. " would reach the parent folder), and no device name
+// (CON, PRN, AUX, NUL, COM0-9, LPT0-9, with or without an extension, in any letter case).
 bool isSafePathSegment(const wchar_t* segment);
 
 // A relative folder path: one or more safe segments separated by single "\" or "/"; no leading

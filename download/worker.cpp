@@ -3,6 +3,7 @@
 #include <msi.h>
 #include <shlwapi.h>
 #include <urlmon.h>
+#include <wininet.h>
 
 #include <map>
 #include <string>
@@ -17,25 +18,31 @@
 #include "log/log.h"
 #include "res/resource.h"
 #include "sys/runcommand.h"
+#include "ui/progressdialog.h"
 
 namespace {
 
 const wchar_t kFailedFileFormat[] = L"[WENVAROTH] MessageBox(%s, %s) ";
 const wchar_t kFailedListFormat[] = L"[WENVAROTH] MessageBox(%s, %s)";
 
-// Every use of the taskbar object is under g_taskbarLock, so it never overlaps the main
-// thread's release of it.
-void setTaskbarState(TBPFLAG state) {
-    EnterCriticalSection(&g_taskbarLock);
-    if (g_taskbarList != nullptr && g_osVersion == 4) {
-        g_taskbarList->SetProgressState(g_progressWindow.load(), state);
-    }
-    LeaveCriticalSection(&g_taskbarLock);
+// The dialog makes the taskbar call on its own thread; without a window there is nothing to show.
+void postTaskbarState(TBPFLAG state) {
+    HWND window = g_progressWindow.load();
+    if (window != nullptr) PostMessageW(window, WM_PROGRESS_TASKBAR, state, 0);
 }
 
-void reportTransferFailure(const wchar_t* silentFormat) {
+// The one place where the end of the worker's steps becomes what the user learns. A failure that
+// follows the user's own quit is not reported to them: the window is gone, and the failure is
+// most likely the quit's own doing.
+void finishRun(Step result, const wchar_t* silentFormat) {
+    if (result == Step::Completed) return;
     g_runAborted = 1;
-    setTaskbarState(TBPF_ERROR);
+    if (result == Step::Cancelled) return;
+    if (quitConfirmed()) {
+        quitStep();
+        return;
+    }
+    postTaskbarState(TBPF_ERROR);
     const wchar_t* text = getResourceText(IDS_DOWNLOAD_FAILED);
     if (g_silentMode) {
         writeLog(silentFormat, text, g_messageCaption);
@@ -44,38 +51,37 @@ void reportTransferFailure(const wchar_t* silentFormat) {
     }
 }
 
-// The size of a file on disk, or -1 when it can't be read.
-long long fileSize(const wchar_t* path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// Fetches and reads the kit list. A list that can't be read or parsed, or whose first token is
+// no product code, is an error page or a cut transfer the fetch could not see (a cache hit, a
+// log-in page answered with 200): the run is given up like a failed transfer.
+Step takeKitList(wchar_t* kitProductCode, std::map<WideString, int32_t>* kitSizes) {
+    wchar_t localPath[kPathChars] = {};
+    Step fetched = fetchKitList(localPath);
+    if (fetched != Step::Completed) return fetched;
+    return readKitList(localPath, kitProductCode, kitSizes) == 0 ? Step::Completed : Step::Failed;
 }
 
-// The installed-product check: false when the run ends here (declined, or silent).
-bool askAboutInstalledProduct(const wchar_t* kitProductCode) {
+// The installed-product check: Cancelled when the run ends here (declined, or silent).
+Step askAboutInstalledProduct(const wchar_t* kitProductCode) {
     writeLog(L"[WENVAROTH] The product code is: %s", kitProductCode);
-    if (kitProductCode[0] == L'\0') {
-        // Windows Installer answers "invalid argument" (-2) for an empty code, which the plain
-        // rule would count as installed: the user would be told so when nothing is known.
-        writeLog(L"[WENVAROTH] No product code in the kit list; installed check skipped");
-        return true;
-    }
     int32_t state = queryProductState(kitProductCode);
     writeLog(L"[WENVAROTH] Product %s installstate: %d", kitProductCode, state);
-    if (state == -1 || state == 1) return true;
+    if (productMissing(state)) return Step::Completed;
     const wchar_t* text = getResourceText(IDS_ALREADY_INSTALLED);
     if (g_silentMode) {
         writeLog(L"[WENVAROTH] MessageBox(%s, %s). Silent Action taken: NO", text,
                  g_messageCaption);
-        return false;
+        return Step::Cancelled;
     }
-    return MessageBoxW(g_progressWindow.load(), text, g_messageCaption,
-                       MB_YESNO | MB_ICONQUESTION) != IDNO;
+    int answer =
+        MessageBoxW(g_progressWindow.load(), text, g_messageCaption, MB_YESNO | MB_ICONQUESTION);
+    if (quitConfirmed()) return quitStep();
+    return answer == IDNO ? Step::Cancelled : Step::Completed;
 }
 
-// Queues the kit files the kit list names; false (logged) when a manifest entry could reach outside
-// the kit folder or memory for a copy is missing.
-bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
+// Queues the kit files the kit list names; Failed (logged) when a manifest entry could reach
+// outside the kit folder or memory for a copy is missing.
+Step queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
     for (DownloadableFile& entry : g_downloadableFiles) {
         if (!entry.name) continue;
         auto found = kitSizes.find(entry.name.get());
@@ -84,93 +90,147 @@ bool queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<Qu
             (entry.relativePath && !isSafeRelativePath(entry.relativePath.get()))) {
             writeLog(L"[WENVAROTH] Refusing file %s in %s", entry.name.get(),
                      entry.relativePath ? entry.relativePath.get() : L"");
-            return false;
+            return Step::Failed;
         }
         entry.size = found->second;
         g_bytesTotal += static_cast<uint32_t>(entry.size);
         QueuedFile copy;
         if (!copyDownloadableFile(entry, &copy.file)) {
             writeLog(L"[WENVAROTH] Out of memory queueing %s", entry.name.get());
-            return false;
+            return Step::Failed;
         }
         copy.sizeKnown = true;
         queue->push_back(std::move(copy));
     }
+    return Step::Completed;
+}
+
+// The platform reports S_OK for an HTTP error answer and for a body cut short (Wine): such a
+// file must never reach the kit's installer. False (logged) when the cached file is not whole.
+bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callback,
+                  const wchar_t* url, const wchar_t* cacheFile) {
+    const DownloadableFile& record = queued.file;
+    long long received = fileSize(cacheFile);
+    if (!callback.httpStatusAcceptable()) {
+        writeLog(L"[WENVAROTH] The server answered %lu for %s", callback.m_httpStatus, url);
+        return false;
+    }
+    long long expected =
+        queued.sizeKnown ? record.size : static_cast<long long>(callback.m_lastProgressMax);
+    if (received < 0 || ((queued.sizeKnown || expected != 0) && received != expected)) {
+        writeLog(L"[WENVAROTH] Received %I64d bytes of %s, expected %I64d", received, url,
+                 expected);
+        return false;
+    }
     return true;
 }
 
-enum class TransferOutcome { Done, Failed, Cancelled };
-
 // Transfers one queued file into the kit folder, and runs it when it is marked so.
-TransferOutcome transferFile(const QueuedFile& queued) {
+Step transferFile(const QueuedFile& queued) {
     const DownloadableFile& record = queued.file;
+    if (quitConfirmed()) return quitStep();
     wchar_t url[kPathChars];
-    if (!composeFileUrl(record, url)) return TransferOutcome::Failed;
+    if (!composeFileUrl(record, url)) return Step::Failed;
 
     CBindStatusCallbackImpl callback(g_cancelEvent);
     writeLog(L"[WENVAROTH] Downloading: %s (size %d)", url, record.size);
     wchar_t cacheFile[kPathChars] = {};
-    HRESULT result = URLDownloadToCacheFileW(nullptr, url, cacheFile, kPathChars, 0, &callback);
-    if (result == S_OK && callback.m_aborted == 0) {
-        // The platform reports S_OK for an HTTP error answer and for a body cut short (Wine):
-        // such a file must never reach the kit's installer.
-        long long received = fileSize(cacheFile);
-        if (!callback.httpStatusAcceptable()) {
-            writeLog(L"[WENVAROTH] The server answered %lu for %s", callback.m_httpStatus, url);
-            result = INET_E_DOWNLOAD_FAILURE;
-        } else if (queued.sizeKnown ? received != static_cast<long long>(record.size)
-                                    : (received < 0 || (callback.m_lastProgressMax != 0 &&
-                                                        received != callback.m_lastProgressMax))) {
-            writeLog(L"[WENVAROTH] Received %I64d bytes of %s, expected %I64d", received, url,
-                     queued.sizeKnown ? static_cast<long long>(record.size)
-                                      : static_cast<long long>(callback.m_lastProgressMax));
-            result = INET_E_DOWNLOAD_FAILURE;
-        }
-    }
-    if (result != S_OK && callback.m_aborted) {
-        // The user chose to quit, and the platform ended the transfer with the abort the callback
-        // asked for: telling them the download had a problem would blame the network for their
-        // own choice.
-        writeLog(L"[WENVAROTH] Cannot download file %s. Error :%lu", url,
-                 static_cast<unsigned long>(result));
-        writeLog(L"[WENVAROTH] Download canceled!");
-        g_runAborted = 1;
-        return TransferOutcome::Cancelled;
+    WatchEnd ended = WatchEnd::Ended;
+    HRESULT result = watchedTransfer(url, nullptr, cacheFile, &callback, &ended);
+    bool quit = ended == WatchEnd::Quit || callback.m_aborted != 0 || quitConfirmed();
+    if (result == S_OK && !quit && !arrivedWhole(queued, callback, url, cacheFile)) {
+        // Gone from the URL cache, so that a second run fetches it again rather than reusing it.
+        DeleteUrlCacheEntryW(url);
+        result = INET_E_DOWNLOAD_FAILURE;
     }
     if (result != S_OK) {
         writeLog(L"[WENVAROTH] Cannot download file %s. Error :%lu", url,
                  static_cast<unsigned long>(result));
-        reportTransferFailure(kFailedFileFormat);
-        return TransferOutcome::Failed;
     }
-    if (callback.m_aborted) {
-        writeLog(L"[WENVAROTH] Download canceled!");
-        g_runAborted = 1;
-        return TransferOutcome::Cancelled;
-    }
+    // The user chose to quit: telling them the download had a problem would blame the network
+    // for their own choice.
+    if (quit) return quitStep();
+    if (result != S_OK) return Step::Failed;
 
     wchar_t folder[kPathChars];
     wchar_t destination[kPathChars];
-    if (!textCopy(folder, g_kitFolder) ||
-        (record.relativePath && !pathJoin(folder, record.relativePath.get())) ||
-        !textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
+    if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder)) return Step::Failed;
+    if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
         writeLog(L"[WENVAROTH] Destination path too long for %s", record.name.get());
-        reportTransferFailure(kFailedFileFormat);
-        return TransferOutcome::Failed;
+        return Step::Failed;
     }
-    if (record.relativePath) CreateDirectoryW(folder, nullptr);
     writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
-    CopyFileW(cacheFile, destination, FALSE);
+    if (!CopyFileW(cacheFile, destination, FALSE)) {
+        writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", cacheFile, destination,
+                 GetLastError());
+        return Step::Failed;
+    }
     if (record.autorun) {
         wchar_t commandLine[kPathChars];
         textCopy(commandLine, destination);
         RunCommand(destination, commandLine, folder);
         DeleteFileW(destination);
     }
-    return TransferOutcome::Done;
+    // A quit during the copy or the autorun program stops the run before anything else happens.
+    return quitConfirmed() ? quitStep() : Step::Completed;
 }
 
 }  // namespace
+
+Step quitStep() {
+    writeLog(L"[WENVAROTH] Download canceled!");
+    return Step::Cancelled;
+}
+
+bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }
+
+HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* cacheFile,
+                        CBindStatusCallbackImpl* callback, WatchEnd* ended) {
+    watchBegin();
+    HRESULT result = localFile != nullptr ? URLDownloadToFileW(nullptr, url, localFile, 0, callback)
+                                          : URLDownloadToCacheFileW(nullptr, url, cacheFile,
+                                                                    kPathChars, 0, callback);
+    *ended = watchEnd();
+    // A transfer that completed as the watchdog gave up on it is kept: its bytes are checked.
+    if (*ended == WatchEnd::Stalled && result != S_OK) {
+        writeLog(L"[WENVAROTH] Nothing received for %lu s from %s", stallBoundMs() / 1000, url);
+        result = INET_E_CONNECTION_TIMEOUT;
+    }
+    return result;
+}
+
+bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* folder) {
+    if (!textCopy(folder, kPathChars, root)) {
+        writeLog(L"[WENVAROTH] Destination path too long for %s", relativePath);
+        return false;
+    }
+    if (relativePath == nullptr || relativePath[0] == L'\0') return true;
+    const wchar_t* begin = relativePath;
+    for (const wchar_t* at = relativePath;; ++at) {
+        if (*at != L'\\' && *at != L'/' && *at != L'\0') continue;
+        wchar_t segment[kPathChars];
+        size_t length = static_cast<size_t>(at - begin);
+        if (length < kPathChars) {
+            wmemcpy(segment, begin, length);
+            segment[length] = L'\0';
+        }
+        if (length >= kPathChars || !pathJoin(folder, kPathChars, segment)) {
+            writeLog(L"[WENVAROTH] Destination path too long for %s", relativePath);
+            return false;
+        }
+        if (!CreateDirectoryW(folder, nullptr)) {
+            DWORD error = GetLastError();
+            DWORD attributes = GetFileAttributesW(folder);
+            if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                writeLog(L"[WENVAROTH] Cannot create folder %s (%d)", folder, error);
+                return false;
+            }
+        }
+        if (*at == L'\0') return true;
+        begin = at + 1;
+    }
+}
 
 void closeProgressWindow() {
     // The request is recorded before the window is looked at, and the dialog publishes its window
@@ -215,50 +275,35 @@ bool makeKitFolder(const wchar_t* tempOverride) {
 
 DWORD WINAPI downloadWorker(LPVOID) {
     g_cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The watchdog uses the transfer's binding from its own thread: both live in the
+    // multithreaded apartment, where an interface pointer is valid on every thread.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    Watchdog watchdog;
     std::vector<QueuedFile> downloadQueue;
     std::map<WideString, int32_t> kitSizes;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
-    wchar_t localPath[kPathChars] = {};
-    HRESULT fetchResult = S_OK;
+    const wchar_t* failureFormat = kFailedListFormat;
 
-    bool go = true;
-    switch (fetchKitList(localPath, &fetchResult)) {
-        case KitListFetch::Fetched:
-            break;
-        case KitListFetch::NotWritable:
-            g_runAborted = 1;
-            go = false;
-            break;
-        case KitListFetch::TransferFailed:
-        case KitListFetch::NoAddress:
-            reportTransferFailure(kFailedListFormat);
-            go = false;
-            break;
+    Step result = startWatchdog(&watchdog) ? takeKitList(kitProductCode, &kitSizes) : Step::Failed;
+    if (result == Step::Completed) {
+        failureFormat = kFailedFileFormat;
+        result = askAboutInstalledProduct(kitProductCode);
     }
-    // A kit list that can't be parsed is an error page or a cut transfer the checks above could
-    // not see (a cache hit, say): the run is given up like a failed transfer.
-    if (go && readKitList(localPath, kitProductCode, &kitSizes) == KITLIST_MALFORMED) {
-        reportTransferFailure(kFailedListFormat);
-        go = false;
-    }
-    if (go && !askAboutInstalledProduct(kitProductCode)) {
-        g_runAborted = 1;
-        go = false;
-    }
-    if (go && (!queueKitFiles(kitSizes, &downloadQueue) || !queuePrerequisites(&downloadQueue))) {
-        reportTransferFailure(kFailedFileFormat);
-        go = false;
-    }
-    if (go && !makeKitFolder()) {
-        reportTransferFailure(kFailedFileFormat);
-        go = false;
-    }
-    if (go) {
-        setTaskbarState(TBPF_NORMAL);
+    if (result == Step::Completed) result = queueKitFiles(kitSizes, &downloadQueue);
+    if (result == Step::Completed) result = queuePrerequisites(&downloadQueue);
+    if (result == Step::Completed) result = makeKitFolder() ? Step::Completed : Step::Failed;
+    if (result == Step::Completed) {
+        postTaskbarState(TBPF_NORMAL);
         for (const QueuedFile& queued : downloadQueue) {
-            if (transferFile(queued) != TransferOutcome::Done) break;
+            result = transferFile(queued);
+            if (result != Step::Completed) break;
         }
     }
+    // A quit with nothing (left) to transfer still means no hand-over.
+    if (result == Step::Completed && quitConfirmed()) result = quitStep();
+    stopWatchdog(&watchdog);
+    finishRun(result, failureFormat);
+    if (SUCCEEDED(com)) CoUninitialize();
     closeProgressWindow();
     return 0;
 }

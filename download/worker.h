@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
+#include "download/watch.h"
 #include "manifest/model.h"
+
+class CBindStatusCallbackImpl;
 
 // One file of the worker's queue: a deep copy of its record, and whether `size` is a known
 // expected length that the received file must have (kit files: the kit list's size;
@@ -16,16 +19,38 @@ struct QueuedFile {
     bool sizeKnown = false;
 };
 
+// How a step of the worker ended. A step logs its own details; the worker alone turns Failed
+// into what the user learns (the taskbar's error state and string 121, or its log line), and
+// both Failed and Cancelled abandon the run.
+enum class Step { Completed, Failed, Cancelled };
+
 DWORD WINAPI downloadWorker(LPVOID unused);
 // Asks the progress dialog to close without a question; remembered when the dialog does not
 // exist yet.
 void closeProgressWindow();
-// The Windows Installer install state of a product (MsiQueryProductStateW); -1 and 1 count as
-// not installed.
+// The Windows Installer install state of a product (MsiQueryProductStateW).
 int32_t queryProductState(const wchar_t* productCode);
+// Whether an install state means "not installed": unknown (-1), advertised (1), and also
+// "invalid argument" (-2), which says nothing about the machine, only that the code was no
+// product code: counting it as installed would skip a kit or prerequisite nobody looked for.
+bool productMissing(int32_t state);
+
+// Logs "[WENVAROTH] Download canceled!" and gives Cancelled: for a step that ends on a quit.
+Step quitStep();
+
+// One transfer call under the transfer watch: into `localFile`, or when it is null into the URL
+// cache with the cache file's name in `cacheFile` (260 characters). `*ended` tells whether the
+// watchdog ended it; after a stall (logged) the result is INET_E_CONNECTION_TIMEOUT.
+HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* cacheFile,
+                        CBindStatusCallbackImpl* callback, WatchEnd* ended);
 
 // Makes a new "talvotempdirNN" (01..99) under the folder that "%temp%" expands to. On success
 // g_kitFolder names it and the result is true. On failure (no absolute temporary folder, path
 // too long, all 99 names taken) g_kitFolder is left untouched and the result is false: it never
 // names the temporary folder itself. `tempOverride` replaces "%temp%" (tests).
 bool makeKitFolder(const wchar_t* tempOverride = nullptr);
+
+// Creates `relativePath` ("\" or "/" separated) inside `root` level by level, the full path into
+// `folder` (260 characters). False, logged with the system's error code, when a level can't be
+// made or is a file, or the path would not fit.
+bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* folder);

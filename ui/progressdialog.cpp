@@ -36,10 +36,17 @@ void createTaskbarList(HWND window) {
     HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
                                   reinterpret_cast<void**>(&taskbar));
     if (FAILED(hr) || taskbar == nullptr) return;
-    EnterCriticalSection(&g_taskbarLock);
     g_taskbarList = taskbar;
     g_taskbarList->SetProgressState(window, TBPF_INDETERMINATE);
-    LeaveCriticalSection(&g_taskbarLock);
+}
+
+// The worker's taskbar state (normal, error) comes as a message: the object is used only on the
+// thread that made it, and no thread ever waits for another to use it.
+INT_PTR onTaskbarState(HWND window, WPARAM state) {
+    if (g_taskbarList != nullptr && g_osVersion == 4) {
+        g_taskbarList->SetProgressState(window, static_cast<TBPFLAG>(state));
+    }
+    return 0;
 }
 
 INT_PTR onInitDialog(HWND window) {
@@ -72,13 +79,11 @@ INT_PTR onInitDialog(HWND window) {
 INT_PTR onPercent(HWND window, WPARAM percent) {
     if (g_progressBar == nullptr) return 1;
     SendMessageW(g_progressBar, PBM_SETPOS, percent, 0);
-    EnterCriticalSection(&g_taskbarLock);
     if (g_taskbarList != nullptr && g_osVersion == 4) {
         // The bar clamps a percent above 100 itself; the taskbar is given a full one.
         ULONGLONG completed = percent > 100 ? 100 : percent;
         g_taskbarList->SetProgressValue(window, completed, 100);
     }
-    LeaveCriticalSection(&g_taskbarLock);
     return 0;
 }
 
@@ -90,8 +95,11 @@ INT_PTR onText(HWND control, LPARAM lParam) {
     return 0;
 }
 
-void closeWindow(HWND window) {
+// `quit`: the close ends the run early (the user's Yes, or any close in silent mode that the
+// worker did not ask for), so nothing may be handed over afterwards.
+void closeWindow(HWND window, bool quit) {
     markClosing(window);
+    if (quit) g_quitConfirmed = 1;
     if (g_cancelEvent != nullptr) SetEvent(g_cancelEvent);
     KillTimer(window, PROGRESS_TIMER_ID);
     DestroyWindow(window);  // WM_DESTROY forgets the window and ends the message loop
@@ -103,7 +111,7 @@ INT_PTR onClose(HWND window, WPARAM wParam) {
     if (g_silentMode != 0 || wParam != 0) {
         writeLog(L"[WENVAROTH] MessageBox(%s, %s). Action taken: YES",
                  getResourceText(IDS_QUIT_QUESTION), g_messageCaption);
-        closeWindow(window);
+        closeWindow(window, wParam == 0);
         return 1;
     }
     // A second ordinary close while the question is on screen adds no second question.
@@ -118,7 +126,7 @@ INT_PTR onClose(HWND window, WPARAM wParam) {
     int answer = MessageBoxW(window, question, g_messageCaption, MB_YESNO | MB_ICONQUESTION);
     if (closedMeanwhile) return 1;
     SetWindowLongPtrW(window, DWLP_USER, 0);
-    if (answer == IDYES) closeWindow(window);
+    if (answer == IDYES) closeWindow(window, true);
     return 1;
 }
 
@@ -168,10 +176,8 @@ void centerOnWorkArea(HWND window) {
 }
 
 void releaseTaskbarList() {
-    EnterCriticalSection(&g_taskbarLock);
     ITaskbarList3* taskbar = g_taskbarList;
     g_taskbarList = nullptr;
-    LeaveCriticalSection(&g_taskbarLock);
     if (taskbar != nullptr) taskbar->Release();
 }
 
@@ -201,6 +207,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
             return handled(window, onText(g_rateText, lParam));
         case WM_PROGRESS_TIMELEFT:
             return handled(window, onText(g_timeLeftText, lParam));
+        case WM_PROGRESS_TASKBAR:
+            return handled(window, onTaskbarState(window, wParam));
         case WM_CLOSE:
             return onClose(window, wParam);
         case WM_DESTROY:

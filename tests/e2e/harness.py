@@ -227,6 +227,24 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         server.requests.append((self.command, path))
         fault = server.faults.get(path, {})
+        # The size query is the only request that names itself "TalvoDownload".
+        if "size_query" in fault and fault["size_query"] != (
+                self.headers.get("User-Agent") == "TalvoDownload"):
+            fault = {}
+        if fault.get("stall_before_headers"):
+            server.stall(path)
+            self.close_connection = True
+            return
+        validators = {"ETag": '"v1"', "Last-Modified": "Mon, 01 Jan 2024 00:00:00 GMT",
+                      "Cache-Control": "no-cache"} if fault.get("revalidate") else {}
+        if validators and (self.headers.get("If-None-Match") or
+                           self.headers.get("If-Modified-Since")):
+            server.not_modified.append(path)
+            self.send_response(304)
+            for k, v in validators.items():
+                self.send_header(k, v)
+            self.end_headers()
+            return
         if "status" in fault:
             body = fault.get("body", b"<html>error</html>")
             self.send_response(fault["status"])
@@ -247,6 +265,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
+        for k, v in validators.items():
+            self.send_header(k, v)
         length = fault.get("content_length", len(body))
         if length is not None:
             self.send_header("Content-Length", str(length))
@@ -261,11 +281,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         reset = fault.get("reset_after")
         cut = fault.get("cut_after") if reset is None else reset
+        stall = fault.get("stall_after")
         rate = fault.get("rate")  # bytes per second
-        chunk = 16384
+        chunk = 16384 if not rate else max(1, min(16384, rate // 4))
         sent = 0
         try:
             while sent < len(body):
+                if stall is not None and sent >= stall:
+                    self.wfile.flush()
+                    server.stall(path)
+                    self.close_connection = True
+                    return
                 if cut is not None and sent >= cut:
                     self.close_connection = True
                     if reset is not None:
@@ -276,8 +302,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                         self.server.reset_requests.add(self.connection)
                     return
                 part = body[sent:sent + chunk]
-                if cut is not None:
-                    part = part[:cut - sent]
+                for limit in (cut, stall):
+                    if limit is not None:
+                        part = part[:limit - sent]
                 self.wfile.write(part)
                 sent += len(part)
                 if rate:
@@ -316,12 +343,20 @@ class KitServer:
     {"reset_after": n} sends n body bytes, then resets the connection;
     {"content_length": n} announces n bytes (None: no header; a length other than the body's
     closes the connection after the body); {"rate": bytes_per_second}.
-    A redirect is a status fault: {"status": 302, "headers": {"Location": "/elsewhere"}}."""
+    A redirect is a status fault: {"status": 302, "headers": {"Location": "/elsewhere"}}.
+    {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
+    then holds the connection open without a byte more (stalls[path] = when the last byte went).
+    {"revalidate": True} serves with validators and "Cache-Control: no-cache" and answers a
+    conditional request with 304 (not_modified lists those paths).
+    {"size_query": True/False, ...} applies the fault only to the size query / only to the others."""
 
     def __init__(self):
         self.files = {}
         self.faults = {}
         self.requests = []
+        self.stalls = {}
+        self.not_modified = []
+        self._release = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
         self.port = self._server.server_address[1]
@@ -331,6 +366,12 @@ class KitServer:
     def url(self, path=""):
         return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
 
+    def stall(self, path, hold=120):
+        """Notes when a stalled answer sent its last byte, then holds its connection."""
+        self.stalls[path] = time.monotonic()
+        self._release.wait(hold)
+
     def close(self):
+        self._release.set()
         self._server.shutdown()
         self._server.server_close()

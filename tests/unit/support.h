@@ -21,7 +21,7 @@ inline void prepareLocks() {
     if (made) return;
     made = true;
     InitializeCriticalSection(&g_stateLock);
-    InitializeCriticalSection(&g_taskbarLock);
+    InitializeCriticalSection(&g_watchLock);
 }
 
 inline std::string narrow(const WideString& text) { return std::string(text.begin(), text.end()); }

@@ -59,6 +59,19 @@ TEST(KitListParse, MissingOutputsAreBadArguments) {
     EXPECT_EQ(parseKitList(nullptr, 0, &code, &sizes), KITLIST_OK);
 }
 
+TEST(KitListParse, ProductCodeIsABracedGuid) {
+    for (const wchar_t* code :
+         {L"{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F}", L"{7d3c2a10-5b1e-4c7a-9e61-0a1b2c3d4e5f}"}) {
+        EXPECT_TRUE(isProductCode(code)) << code;
+    }
+    for (const wchar_t* code :
+         {L"", L"<html>", L"{CODE}", L"7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F",
+          L"{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F", L"{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5G}",
+          L"{7D3C2A10-5B1E-4C7A-9E61+0A1B2C3D4E5F}", L"{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F}}"}) {
+        EXPECT_FALSE(isProductCode(code)) << code;
+    }
+}
+
 TEST(KitSize, Conversion) {
     EXPECT_EQ(parseKitSize(L"123abc"), 123);
     EXPECT_EQ(parseKitSize(L"abc"), 0);

@@ -37,12 +37,14 @@ TEST_F(Prerequisites, ApplicableMissingOnesAreQueuedInOrderWithUnknownSize) {
     add(L"vista.msi", kMissing, 3);
     add(L"win7.msi", kMissing, 4);
     add(L"all.msi", kMissing, 5);
+    add(L"nocode.msi", L"", 5);  // "invalid argument" says nothing about the machine
     std::vector<QueuedFile> queue;
-    ASSERT_TRUE(queuePrerequisites(&queue));
-    ASSERT_EQ(queue.size(), 3u);
+    ASSERT_EQ(queuePrerequisites(&queue), Step::Completed);
+    ASSERT_EQ(queue.size(), 4u);
     EXPECT_STREQ(queue[0].file.name.get(), L"all.msi");
     EXPECT_STREQ(queue[1].file.name.get(), L"win7.msi");
     EXPECT_STREQ(queue[2].file.name.get(), L"all.msi");
+    EXPECT_STREQ(queue[3].file.name.get(), L"nocode.msi");
     for (const QueuedFile& entry : queue) {
         EXPECT_STREQ(entry.file.relativePath.get(), L"dependencies");
         EXPECT_EQ(entry.file.baseUrl, nullptr);
@@ -52,7 +54,7 @@ TEST_F(Prerequisites, ApplicableMissingOnesAreQueuedInOrderWithUnknownSize) {
     }
     EXPECT_EQ(g_bytesTotal.load(), 0u);
     auto lines = logLines();
-    EXPECT_EQ(lines.size(), 3u);  // one install-state line per applicable prerequisite
+    EXPECT_EQ(lines.size(), 4u);  // one install-state line per applicable prerequisite
     EXPECT_EQ(lines[0], "[WENVAROTH] Product " + narrow(kMissing) + " installstate: -1");
 }
 
@@ -60,36 +62,36 @@ TEST_F(Prerequisites, VistaWithServicePackFilterOnlyThere) {
     add(L"vista.msi", kMissing, 3);
     std::vector<QueuedFile> queue;
     g_osVersion = 2;
-    ASSERT_TRUE(queuePrerequisites(&queue));
+    ASSERT_EQ(queuePrerequisites(&queue), Step::Completed);
     EXPECT_TRUE(queue.empty());
     g_osVersion = 3;
-    ASSERT_TRUE(queuePrerequisites(&queue));
+    ASSERT_EQ(queuePrerequisites(&queue), Step::Completed);
     EXPECT_EQ(queue.size(), 1u);
 }
 
 TEST_F(Prerequisites, UnsafeNamesNoBaseAndOverlongUrlsGiveTheRunUp) {
-    for (const wchar_t* name : {L"..\\x.msi", L"C:x.msi", L"a/b.msi", L".."}) {
+    for (const wchar_t* name : {L"..\\x.msi", L"C:x.msi", L"a/b.msi", L"..", L"nul.msi"}) {
         g_dependencies.clear();
         add(name, kMissing, 5);
         std::vector<QueuedFile> queue;
-        EXPECT_FALSE(queuePrerequisites(&queue));
+        EXPECT_EQ(queuePrerequisites(&queue), Step::Failed);
         EXPECT_TRUE(queue.empty());
     }
     g_dependencies.clear();
     add(WideString(240, L'n').c_str(), kMissing, 5);
     std::vector<QueuedFile> queue;
-    EXPECT_FALSE(queuePrerequisites(&queue));
+    EXPECT_EQ(queuePrerequisites(&queue), Step::Failed);
     g_dependencies.clear();
     add(L"x.msi", kMissing, 5);
     free(g_baseUrl);
     g_baseUrl = nullptr;
-    EXPECT_FALSE(queuePrerequisites(&queue));
+    EXPECT_EQ(queuePrerequisites(&queue), Step::Failed);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] The manifest names no download address");
 }
 
 TEST_F(Prerequisites, NothingListedNothingLogged) {
     std::vector<QueuedFile> queue;
-    ASSERT_TRUE(queuePrerequisites(&queue));
+    ASSERT_EQ(queuePrerequisites(&queue), Step::Completed);
     EXPECT_TRUE(queue.empty());
     EXPECT_TRUE(logLines().empty());
 }

@@ -123,6 +123,8 @@ TEST_F(Callback, HttpStatusDecidesAcceptance) {
     callback.OnResponse(200, L"", nullptr, &extra);
     EXPECT_EQ(extra, nullptr);
     EXPECT_TRUE(callback.httpStatusAcceptable());
+    callback.OnResponse(304, nullptr, nullptr, nullptr);  // the cache's copy revalidated
+    EXPECT_TRUE(callback.httpStatusAcceptable());
     for (DWORD status : {404u, 500u, 302u, 199u}) {
         callback.OnResponse(status, nullptr, nullptr, nullptr);
         EXPECT_FALSE(callback.httpStatusAcceptable()) << status;

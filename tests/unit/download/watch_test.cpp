@@ -1,0 +1,91 @@
+#include "download/watch.h"
+
+#include "tests/unit/support.h"
+
+namespace unit_test {
+namespace {
+
+// A binding that counts what the watch does with it.
+class FakeBinding : public IBinding {
+  public:
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP Abort() override {
+        ++aborts;
+        return S_OK;
+    }
+    STDMETHODIMP Suspend() override { return E_NOTIMPL; }
+    STDMETHODIMP Resume() override { return E_NOTIMPL; }
+    STDMETHODIMP SetPriority(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBindResult(CLSID*, DWORD*, LPOLESTR*, DWORD*) override { return E_NOTIMPL; }
+    ULONG refs = 1;
+    int aborts = 0;
+};
+
+constexpr DWORD kBound = 4000;
+
+class Watch : public TempFolderTest {
+  protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        g_quitConfirmed = 0;
+        watchBegin();
+        start = GetTickCount();
+    }
+    void TearDown() override {
+        watchEnd();
+        g_quitConfirmed = 0;
+        TempFolderTest::TearDown();
+    }
+    DWORD start = 0;
+    FakeBinding binding;
+};
+
+TEST_F(Watch, ArrivingBytesKeepATransferAliveAndABoundOfSilenceEndsItOnce) {
+    watchBinding(&binding);
+    EXPECT_EQ(binding.refs, 2u);
+    watchProgress(8192);  // notifications are rare: one per megabyte under Wine
+    watchTick(start + 3000, kBound);
+    watchTick(start + 6000, kBound);  // 3 s since the progress moved
+    // The cache file grows while no notification comes.
+    WideString cache = write(L"cache.bin", std::string(10240, 'x'));
+    watchCacheFile(cache.c_str());
+    watchTick(start + 6900, kBound);
+    watchTick(start + 10899, kBound);
+    EXPECT_EQ(binding.aborts, 0);
+    watchTick(start + 10900, kBound);
+    EXPECT_EQ(binding.aborts, 1);
+    EXPECT_EQ(binding.refs, 2u);  // the watchdog's own reference is gone again
+    watchTick(start + 12000, kBound);
+    EXPECT_EQ(binding.aborts, 1);
+    EXPECT_EQ(watchEnd(), WatchEnd::Stalled);
+    EXPECT_EQ(binding.refs, 1u);
+}
+
+TEST_F(Watch, AQuitBeforeTheBindingExistsAbortsItAsSoonAsItComes) {
+    g_quitConfirmed = 1;
+    watchTick(start + 100, kBound);
+    watchBinding(&binding);
+    watchTick(start + 350, kBound);
+    EXPECT_EQ(binding.aborts, 1);
+    watchBinding(nullptr);  // the transfer stopped: its binding is let go at once
+    EXPECT_EQ(binding.refs, 1u);
+    EXPECT_EQ(watchEnd(), WatchEnd::Quit);
+}
+
+TEST_F(Watch, NothingIsKeptOrAbortedOutsideAWatchedTransfer) {
+    EXPECT_EQ(watchEnd(), WatchEnd::Ended);
+    watchBinding(&binding);
+    EXPECT_EQ(binding.refs, 1u);
+    g_quitConfirmed = 1;
+    watchTick(start + kBound * 2, kBound);
+    EXPECT_EQ(binding.aborts, 0);
+}
+
+}  // namespace
+}  // namespace unit_test
