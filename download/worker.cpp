@@ -18,6 +18,7 @@
 #include "log/log.h"
 #include "res/resource.h"
 #include "sys/runcommand.h"
+#include "sys/systemlibrary.h"
 #include "ui/progressdialog.h"
 
 namespace {
@@ -241,7 +242,17 @@ void closeProgressWindow() {
 }
 
 int32_t queryProductState(const wchar_t* productCode) {
-    return static_cast<int32_t>(MsiQueryProductStateW(productCode));
+    // Windows Installer's library is no known system library: imported, a planted copy beside the
+    // executable would be loaded into this elevated process at start-up.
+    typedef INSTALLSTATE(WINAPI * QueryProductStateFn)(LPCWSTR);
+    HMODULE msi = loadSystemLibrary(L"msi.dll");
+    if (msi == nullptr) return INSTALLSTATE_UNKNOWN;
+    auto query = reinterpret_cast<QueryProductStateFn>(
+        reinterpret_cast<void*>(GetProcAddress(msi, "MsiQueryProductStateW")));
+    int32_t state =
+        query != nullptr ? static_cast<int32_t>(query(productCode)) : INSTALLSTATE_UNKNOWN;
+    FreeLibrary(msi);
+    return state;
 }
 
 bool makeKitFolder(const wchar_t* tempOverride) {

@@ -28,7 +28,8 @@ DWORD WINAPI downloadWorker(LPVOID unused);
 // Asks the progress dialog to close without a question; remembered when the dialog does not
 // exist yet.
 void closeProgressWindow();
-// The Windows Installer install state of a product (MsiQueryProductStateW).
+// The Windows Installer install state of a product (MsiQueryProductStateW); -1 (unknown) when
+// Windows Installer cannot be loaded.
 int32_t queryProductState(const wchar_t* productCode);
 // Whether an install state means "not installed": unknown (-1), advertised (1), and also
 // "invalid argument" (-2), which says nothing about the machine, only that the code was no

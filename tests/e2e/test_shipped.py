@@ -10,9 +10,13 @@ from harness import HERE, PRODUCT_EXE, TEST_EXE
 DIST = os.path.dirname(os.path.dirname(PRODUCT_EXE))
 XP_EXPORTS = os.path.join(os.path.dirname(HERE), "data", "xp-exports")
 OBJDUMP = {"x86": "i686-w64-mingw32-objdump", "x64": "x86_64-w64-mingw32-objdump"}
+# Only libraries that the loader never takes from the executable's own folder: the system's known
+# libraries, and common controls, which the application manifest binds to the side-by-side copy.
+# Windows Installer's and the process status library are loaded from the system folder instead,
+# since a copy planted in a downloads folder would otherwise run elevated.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
-               "oleaut32.dll", "urlmon.dll", "wininet.dll", "msi.dll", "psapi.dll",
-               "comctl32.dll", "msvcrt.dll", "advapi32.dll", "gdi32.dll"}
+               "oleaut32.dll", "urlmon.dll", "wininet.dll", "comctl32.dll", "msvcrt.dll",
+               "advapi32.dll", "gdi32.dll"}
 
 
 def dump(arch, name):
