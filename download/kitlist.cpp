@@ -25,14 +25,17 @@ Step fetchKitList(wchar_t* localPath) {
         localPath[0] = L'\0';
         return Step::Failed;
     }
-    // Exclusive while open. The sharing open, not the secure-CRT one: Windows XP's msvcrt.dll
-    // has no secure-CRT functions.
-    FILE* probe = _wfsopen(localPath, L"w", _SH_DENYRW);
-    if (probe == nullptr) {
+    // The copy beside the executable lies in a folder other programs write to. A link planted
+    // under its name would make this elevated process overwrite the link's target, so the old
+    // name is removed first (that removes a link, never its target) and the file is made anew.
+    DeleteFileW(localPath);
+    HANDLE probe = CreateFileW(localPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
         writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
         return Step::Failed;
     }
-    fclose(probe);
+    CloseHandle(probe);
 
     if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
         writeLog(L"[WENVAROTH] The manifest names no download address");

@@ -191,6 +191,14 @@ def log_ms(kit, ending):
     return ((h * 60 + m) * 60 + s) * 1000 + ms
 
 
+def plant_link(kit):
+    """A hard link beside the executable under the kit list's name, to a file of the user's."""
+    victim = os.path.join(prefix.drive_c, "victim%02d.txt" % Kit.count)
+    with open(victim, "w") as f:
+        f.write("the user's own file\n")
+    os.link(victim, os.path.join(kit.app.folder, "kitmd5.dat"))
+
+
 def row(name, change, outcome, *lines, requested=None, env=None):
     return name, change, outcome, lines, requested, env
 
@@ -352,6 +360,8 @@ class Runs(unittest.TestCase):
             k, "kit_list", b"<html> <body> Please log in </body> </html>\n"), "failed_list",
             "[WENVAROTH] The kit list @app@\\kitmd5.dat names no product code",
             requested=["kitmd5.dat"]),
+        # The runner's check that nothing outside the kit folder changed covers the link's target.
+        row("kit list name planted as a link", plant_link, "handed"),
         row("manifest not well formed", lambda k: setattr(k, "manifest_text", k.manifest()[:200]),
             "failed_list", requested=[]),
         row("manifest empty", lambda k: setattr(k, "manifest_text", ""), "failed_list",
