@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <io.h>
 #include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -15,7 +16,20 @@ int openLogFile() {
     }
     // Shared for reading and writing, so a user can watch the log while the run goes on.
     g_logFile = _wfsopen(path, L"a+", _SH_DENYNO);
-    if (g_logFile == nullptr) g_logEnabled = 0;
+    if (g_logFile == nullptr) {
+        g_logEnabled = 0;
+        return 0;
+    }
+    // The default log lies in the parent's current folder, which other programs may write to. A
+    // second name for the file (a planted hard link) would make this elevated process append to
+    // a file of someone else's choosing, so such a file is not logged to.
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_logFile)));
+    if (!GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1) {
+        fclose(g_logFile);
+        g_logFile = nullptr;
+        g_logEnabled = 0;
+    }
     return 0;
 }
 

@@ -101,6 +101,14 @@ class Startup(unittest.TestCase):
             text = f.read().decode("latin-1")
         self.assertEqual(text.count("[WENVAROTH] is Silent Install"), 2)
         self.assertIn("\r\n", text)
+        # A second name for a file (a planted hard link) is never appended through.
+        linked = os.path.join(app.folder, "linked")
+        os.makedirs(linked)
+        os.link(os.path.join(work, "downloaderlog.txt"), os.path.join(linked, "downloaderlog.txt"))
+        self.assertEqual(prefix.run(LAUNCHER, prefix.win(app.exe), "/log", "/silent",
+                                    cwd=linked).returncode, 0)
+        with open(os.path.join(work, "downloaderlog.txt"), "rb") as f:
+            self.assertEqual(f.read().decode("latin-1"), text)
 
     def test_unsupported_codes_of_the_test_variant(self):
         for answers in ("0,5,0,1,", "0,6,2,1,", "0,6,1,3,", "1,6,1,1,"):
