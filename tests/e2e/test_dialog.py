@@ -5,7 +5,7 @@ import subprocess
 import time
 import unittest
 
-from harness import LAUNCHER, KitServer, Prefix, tool
+from harness import LAUNCHER, KitServer, Prefix, tool, wineprefix
 
 PRODUCT = "Example Product"
 MAKER = "Example Maker"
@@ -69,8 +69,10 @@ class DialogDuringADownload(unittest.TestCase):
         self.running = None
 
     def tearDown(self):
-        if self.running is not None:
+        if self.running is not None and self.running.running():
+            # A row that failed midway: its run would go on beside the next row's.
             self.running.kill()
+            wineprefix.stop_server(prefix.path)
         self.server.close()
 
     def wait_for_window(self, visible, timeout=30):

@@ -11,7 +11,8 @@ namespace {
 TEST(GuardedString, GrowsInStepsAndKeepsItsText) {
     struct Case {
         size_t chars, capacity;
-    } const cases[] = {{64, 64}, {65, 128}, {3, 128}, {300, 300}, {1024, 1024}, {1025, 2048}};
+    } const cases[] = {{64, 64},     {65, 128},    {200, 256},  {3, 256},
+                       {1000, 1000}, {1025, 2000}, {2001, 3024}};
     GuardedString s;
     EXPECT_EQ(s.capacity(), 64u);
     EXPECT_STREQ(s.c_str(), L"");

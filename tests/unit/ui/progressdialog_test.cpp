@@ -6,7 +6,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <atomic>
 
 namespace unit_test {
 namespace {
@@ -14,31 +13,24 @@ namespace {
 const char kQuitLine[] =
     "[WENVAROTH] MessageBox(Are you sure you want to quit?, Example Maker). Action taken: YES";
 
-std::wstring windowText(HWND window) {
+std::wstring controlText(HWND dialog, int id) {
     wchar_t text[512] = {};
-    GetWindowTextW(window, text, 512);
+    GetDlgItemTextW(dialog, id, text, 512);
     return text;
 }
 
-std::wstring controlText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
-
-// Dispatches what is queued for this thread, for about `milliseconds`; true when WM_QUIT came.
-bool pump(DWORD milliseconds) {
-    bool quit = false;
-    DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                continue;
-            }
-            TranslateMessage(&message);
+// Dispatches what is queued for this thread; the number of WM_QUIT messages among it.
+int pump() {
+    int quits = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            ++quits;
+        } else {
             DispatchMessageW(&message);
         }
-        if (milliseconds > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    } while (GetTickCount() - start < milliseconds);
-    return quit;
+    }
+    return quits;
 }
 
 void setProgress(uint32_t received, uint32_t total, double rate) {
@@ -66,8 +58,8 @@ class Dialog : public TempFolderTest {
         ASSERT_NE(g_cancelEvent, nullptr);
     }
     void TearDown() override {
-        if (m_dialog != nullptr && IsWindow(m_dialog)) DestroyWindow(m_dialog);
-        pump(0);
+        if (IsWindow(m_dialog)) DestroyWindow(m_dialog);
+        pump();
         releaseTaskbarList();
         CloseHandle(g_cancelEvent);
         g_cancelEvent = nullptr;
@@ -85,9 +77,9 @@ class Dialog : public TempFolderTest {
         std::vector<std::string> lines = logLines();
         return std::count(lines.begin(), lines.end(), kQuitLine);
     }
-    // The window is gone as the main flow expects it: cancelled, forgotten, its loop ended.
+    // The window is gone as the main flow expects it: cancelled, forgotten, its loop ended once.
     void expectClosed(HWND dialog) {
-        EXPECT_TRUE(pump(100));
+        EXPECT_EQ(pump(), 1);
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_TRUE(cancelled());
         EXPECT_EQ(g_progressWindow.load(), nullptr);
@@ -153,7 +145,7 @@ TEST_F(Dialog, TickPostsBarSpeedAndTimeLeftOnlyWhenThereIsSomethingToShow) {
         SCOPED_TRACE(testing::Message() << c.received << "/" << c.total << " at " << c.rate);
         setProgress(c.received, c.total, c.rate);
         updateProgressDisplay(dialog, c.timer);
-        pump(0);
+        pump();
         EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0), c.percent);
         EXPECT_EQ(controlText(dialog, IDC_SPEED_TEXT), c.speed);
         EXPECT_EQ(controlText(dialog, IDC_TIMELEFT_TEXT), c.timeLeft);
@@ -182,9 +174,9 @@ TEST_F(Dialog, PostedTextsAreFreedWhetherShownDroppedWithTheWindowOrNeverPosted)
             ASSERT_TRUE(postRateText(dialog, big.c_str()));
             ASSERT_TRUE(postTimeLeftText(dialog, big.c_str()));
         }
-        if (round % 2 == 0) pump(0);  // shown; otherwise still queued when the window goes
+        if (round % 2 == 0) pump();  // shown; otherwise still queued when the window goes
         SendMessageW(dialog, WM_CLOSE, 1, 0);
-        pump(0);
+        pump();
         for (int i = 0; i < 500; ++i) {
             ASSERT_FALSE(postRateText(dialog, big.c_str()));
             ASSERT_FALSE(postTimeLeftText(nullptr, big.c_str()));
@@ -227,105 +219,60 @@ TEST_F(Dialog, ClosesThatNeverAsk) {
     }
 }
 
-// The quit question of `owner`: a dialog-class window owned by it with a Yes button.
-HWND findQuestion(HWND owner) {
-    struct Search {
-        HWND owner;
-        HWND found;
-    } search = {owner, nullptr};
-    EnumThreadWindows(
-        GetWindowThreadProcessId(owner, nullptr),
-        [](HWND window, LPARAM data) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(data);
-            if (GetWindow(window, GW_OWNER) == s->owner && GetDlgItem(window, IDYES) != nullptr) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND question() { return FindWindowW(L"#32770", L"Example Maker"); }
 
-// Plays the user, or the worker, from another thread while the main thread sits in the question.
-struct Answerer {
+struct Play {
     HWND dialog;
     int action;  // IDYES or IDNO: press it; 0: close as the worker does
-    std::atomic<bool> sawQuestion{false};
-
-    static DWORD WINAPI run(LPVOID data) {
-        Answerer* self = static_cast<Answerer*>(data);
-        for (int i = 0; i < 250; ++i, Sleep(20)) {
-            HWND box = findQuestion(self->dialog);
-            if (box == nullptr || !IsWindowVisible(box)) continue;
-            self->sawQuestion = true;
-            if (self->action == 0) {
-                SendMessageW(self->dialog, WM_CLOSE, 1, 0);
-            } else {
-                PostMessageW(box, WM_COMMAND, MAKEWPARAM(self->action, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(box, self->action)));
-            }
-            return 0;
-        }
-        // No question came: end the sent close so that the test fails instead of hanging.
-        HWND box = findQuestion(self->dialog);
-        if (box != nullptr) PostMessageW(box, WM_COMMAND, IDNO, 0);
-        return 1;
-    }
-    // Sends the ordinary close of the title-bar button and answers what it brings up.
-    void closeAndAnswer() {
-        HANDLE thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
-        ASSERT_NE(thread, nullptr);
-        SendMessageW(dialog, WM_CLOSE, 0, 0);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
-    }
+    bool sawQuestion;
 };
 
-TEST_F(Dialog, NoKeepsTheWindowAndAsksAgainOnTheNextClose) {
+DWORD WINAPI play(LPVOID data) {
+    Play* p = static_cast<Play*>(data);
+    for (int i = 0; i < 250 && !p->sawQuestion; ++i, Sleep(20)) {
+        HWND box = question();
+        if (box == nullptr || !IsWindowVisible(box)) continue;
+        p->sawQuestion = true;
+        if (p->action == 0) {
+            SendMessageW(p->dialog, WM_CLOSE, 1, 0);
+        } else {
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(p->action, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, p->action)));
+        }
+    }
+    return 0;
+}
+
+// Sends the ordinary close of the title-bar button while another thread plays the user, or the
+// worker, once the question shows; true when it showed.
+bool closeAndAnswer(HWND dialog, int action) {
+    Play state = {dialog, action, false};
+    HANDLE thread = CreateThread(nullptr, 0, play, &state, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    SendMessageW(dialog, WM_CLOSE, 0, 0);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    return state.sawQuestion;
+}
+
+// (A user's Yes is an end-to-end case.)
+TEST_F(Dialog, NoKeepsTheWindowAndTheWorkersCloseOvertakesTheNextQuestion) {
     HWND dialog = createDialog();
     ShowWindow(dialog, SW_SHOWNORMAL);
-    Answerer no{dialog, IDNO};
-    no.closeAndAnswer();
-    ASSERT_TRUE(no.sawQuestion);
+    ASSERT_TRUE(closeAndAnswer(dialog, IDNO));
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_FALSE(cancelled());
-    Answerer yes{dialog, IDYES};
-    yes.closeAndAnswer();
-    ASSERT_TRUE(yes.sawQuestion);
-    expectClosed(dialog);
-    EXPECT_EQ(quitLines(), 0u);  // a user's Yes is not logged
-}
-
-TEST_F(Dialog, WorkerCloseWhileTheQuestionIsOpenWins) {
-    HWND dialog = createDialog();
-    ShowWindow(dialog, SW_SHOWNORMAL);
-    Answerer worker{dialog, 0};
-    worker.closeAndAnswer();
-    ASSERT_TRUE(worker.sawQuestion);
-    EXPECT_EQ(findQuestion(dialog), nullptr);
+    EXPECT_EQ(pump(), 0);
+    ASSERT_TRUE(closeAndAnswer(dialog, 0));  // asked again, and the worker closes meanwhile
+    EXPECT_EQ(question(), nullptr);
     EXPECT_EQ(quitLines(), 1u);
-    // One quit, and nothing else queued for the gone window.
-    MSG message;
-    int quits = 0;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) quits += message.message == WM_QUIT;
-    EXPECT_EQ(quits, 1);
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_TRUE(cancelled());
-    EXPECT_EQ(g_progressWindow.load(), nullptr);
+    expectClosed(dialog);
 }
 
-TEST_F(Dialog, CloseRequestedBeforeTheWindowExistedIsHonouredOnce) {
+TEST_F(Dialog, CloseRequestedBeforeTheWindowExistedIsHonoured) {
     g_closeRequested = 1;
     expectClosed(createDialog());
     EXPECT_EQ(quitLines(), 1u);
-    // The worker's late send and the self-posted close can both arrive: one close.
-    ResetEvent(g_cancelEvent);
-    HWND dialog = createDialog();
-    SendMessageW(dialog, WM_CLOSE, 1, 0);
-    expectClosed(dialog);
-    EXPECT_EQ(quitLines(), 2u);
-    g_closeRequested = 0;
 }
 
 }  // namespace
