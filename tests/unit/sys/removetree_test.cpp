@@ -1,5 +1,6 @@
-// What end-to-end runs don't reach: odd arguments, links, and names too long for a path. (A kit
-// folder with a file in use, scheduled for the next start, is an end-to-end case.)
+// What end-to-end runs don't reach: odd arguments and names too long for a path. (A kit folder
+// with a file in use, scheduled for the next start, is an end-to-end case. Links can't be tested
+// here: Wine 8 makes neither symbolic links nor junctions.)
 #include "sys/removetree.h"
 
 #include "tests/unit/support.h"
@@ -34,31 +35,6 @@ TEST_F(RemoveTree, AFileOrAWholeTreeGoesAndNothingBesideIt) {
     EXPECT_EQ(removeFolderTree(root.c_str()), 1);
     EXPECT_FALSE(exists(root));
     EXPECT_TRUE(exists(other));
-}
-
-TEST_F(RemoveTree, LinksAreRemovedAsLinksAndNeverFollowed) {
-    WideString outside = path(L"outside");
-    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
-    WideString precious = write(L"outside\\precious.txt", "keep");
-    WideString root = path(L"kit");
-    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-    WideString folderLink = root + L"\\folderlink";
-    WideString fileLink = root + L"\\filelink.txt";
-    WideString givenLink = root + L"\\given";
-    // Wine 8 reports success and makes nothing: there the test has nothing to look at.
-    if (!CreateSymbolicLinkW(folderLink.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
-        !CreateSymbolicLinkW(fileLink.c_str(), precious.c_str(), 0) ||
-        !CreateSymbolicLinkW(givenLink.c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ||
-        !exists(folderLink) || !exists(fileLink) || !exists(givenLink)) {
-        GTEST_SKIP() << "no symbolic links can be made here";
-    }
-    // A link given as the path itself, then links met inside the tree.
-    EXPECT_EQ(removeFolderTree(givenLink.c_str()), 1);
-    EXPECT_FALSE(exists(givenLink));
-    EXPECT_TRUE(exists(precious));
-    EXPECT_EQ(removeFolderTree(root.c_str()), 1);
-    EXPECT_FALSE(exists(root));
-    EXPECT_TRUE(exists(precious));
 }
 
 TEST_F(RemoveTree, EntriesTooLongForAPathAreLeftNotCut) {
