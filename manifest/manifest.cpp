@@ -7,8 +7,6 @@
 
 namespace {
 
-bool isEmpty(const HeapText& text) { return !text || text.get()[0] == L'\0'; }
-
 // Copies a display text into a fixed buffer, cut to what the buffer holds. A caption or product
 // name that is a little too long is still far more useful shown shortened than not at all; the cut
 // never leaves half of a surrogate pair behind.
@@ -57,11 +55,11 @@ void readFileEntry(XmlMemory& memory, IXMLDOMNode* entry) {
     HeapText value;
     if (xmlReadAttribute(memory, entry, L"name", &file.name) != S_OK) return;
     if (xmlReadAttribute(memory, entry, L"relative_path", &value) != S_OK) return;
-    if (!isEmpty(value)) file.relativePath = std::move(value);
+    if (!isEmptyText(value)) file.relativePath = std::move(value);
     if (xmlReadAttribute(memory, entry, L"autorun", &value) != S_OK) return;
     file.autorun = wcscmp(value.get(), L"true") == 0;
     if (xmlReadAttribute(memory, entry, L"base_url", &value) != S_OK) return;
-    if (!isEmpty(value)) file.baseUrl = std::move(value);
+    if (!isEmptyText(value)) file.baseUrl = std::move(value);
     g_downloadableFiles.push_back(std::move(file));
 }
 
@@ -75,7 +73,12 @@ void readDependencyEntry(XmlMemory& memory, IXMLDOMNode* entry) {
         return;
     }
     dependency.osFilter = osFilterFromName(os.get());
-    if (isUsableDependency(dependency)) g_dependencies.push_back(std::move(dependency));
+    // Kept only when it names a file and a product and serves some operating system.
+    if (isEmptyText(dependency.fileName) || isEmptyText(dependency.productCode) ||
+        dependency.osFilter == 0) {
+        return;
+    }
+    g_dependencies.push_back(std::move(dependency));
 }
 
 void readPatchEntry(XmlMemory& memory, IXMLDOMNode* entry) {
@@ -155,8 +158,4 @@ int32_t osFilterFromName(const wchar_t* text) {
     if (wcscmp(text, L"vista") == 0) return 3;
     if (wcscmp(text, L"win7") == 0) return 4;
     return 0;
-}
-
-bool isUsableDependency(const Dependency& record) {
-    return !isEmpty(record.fileName) && !isEmpty(record.productCode) && record.osFilter != 0;
 }

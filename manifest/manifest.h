@@ -18,5 +18,3 @@ HRESULT loadManifestUsing(const wchar_t* path, XmlMemory& memory);
 // The code of a dependency's "os" attribute: exact, case-sensitive "all", "xp", "vista", "win7";
 // 0 for anything else, which drops the entry.
 int32_t osFilterFromName(const wchar_t* text);
-// A dependency is kept when it names a file and a product and serves some operating system.
-bool isUsableDependency(const Dependency& record);

@@ -27,6 +27,10 @@ struct XmlPatch {
     HeapText newValue;
 };
 
+// True for a null text (absent, or its copy failed) and for an empty one: the one rule by which
+// entries, dependencies and patches tell a usable text from a missing one.
+inline bool isEmptyText(const HeapText& text) { return !text || text.get()[0] == L'\0'; }
+
 // Operating-system codes of a dependency's "os" attribute; 0 drops the entry.
 constexpr int32_t OS_FILTER_ALL = 5;
 

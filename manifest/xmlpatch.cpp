@@ -4,15 +4,6 @@
 #include "log/log.h"
 #include "manifest/xmldoc.h"
 
-namespace {
-
-bool isValidPatch(const XmlPatch& patch) {
-    return patch.path && patch.path.get()[0] != L'\0' && patch.newValue &&
-           patch.newValue.get()[0] != L'\0';
-}
-
-}  // namespace
-
 void appendAffiliatePatch(const wchar_t* tag) {
     XmlPatch patch;
     patch.path.reset(newTextCopy(L"/setup/install/affiliate_source"));
@@ -43,7 +34,8 @@ void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
     }
 
     for (const XmlPatch& patch : g_xmlPatches) {
-        if (!isValidPatch(patch)) continue;
+        // A patch without a path or a value (an empty tag, a failed copy) changes nothing.
+        if (isEmptyText(patch.path) || isEmptyText(patch.newValue)) continue;
         writeLog(L"[WENVAROTH] Found valid patch: node <%s> value <%s>", patch.path.get(),
                  patch.newValue.get());
         // A path that matches nothing changes nothing, just like a rejected one, and the log

@@ -110,8 +110,11 @@ void GuardedString::grow(size_t needed) {
     }
     if (capacity > 0x3FFFFFF0u) endProgram();
     size_t bytes = trailingGuardOffset(capacity) + sizeof(uint32_t);
+    // Every block of a string comes from its own manager (hasBuffer is set with the first one),
+    // so a string that has characters keeps them by resizing that block; only the first block
+    // is new, and it starts zero-filled.
     unsigned char* block;
-    if (m_chars != nullptr && rec->hasBuffer) {
+    if (m_chars != nullptr) {
         block = static_cast<unsigned char*>(rec->manager->reallocate(blockOf(m_chars), bytes));
     } else {
         block = static_cast<unsigned char*>(rec->manager->allocate(bytes));

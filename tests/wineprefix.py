@@ -35,7 +35,7 @@ def template_path():
 
 
 def wine(prefix, *args, **kwargs):
-    return subprocess.run([WINE, *args], env=kwargs.pop("env", None) or base_env(prefix), **kwargs)
+    return subprocess.run([WINE, *args], env=base_env(prefix), **kwargs)
 
 
 def stop_server(prefix):

@@ -5,7 +5,7 @@ import subprocess
 import time
 import unittest
 
-from harness import LAUNCHER, KitServer, Prefix, tool
+from harness import LAUNCHER, KitServer, Prefix, tool, wineprefix
 
 PRODUCT = "Example Product"
 MAKER = "Example Maker"
@@ -65,117 +65,95 @@ class DialogDuringADownload(unittest.TestCase):
         self.server.faults["/kit/data1.cab"] = {"rate": DATA_RATE}
         self.app = prefix.new_app()
         self.app.write("locations.xml", MANIFEST % self.server.url("kit"))
-        self.kits_before = self.kit_folders()
+        self.temp_before = prefix.temp_entries()
         self.running = None
 
     def tearDown(self):
-        if self.running is not None:
+        if self.running is not None and self.running.running():
+            # A row that failed midway: its run would go on beside the next row's.
             self.running.kill()
+            wineprefix.stop_server(prefix.path)
         self.server.close()
 
-    def kit_folders(self):
-        return [e for e in prefix.temp_entries() if e.startswith("talvotempdir")]
-
-    def start(self, options=""):
-        self.running = self.app.start(options)
-
-    def fail_if_ended_early(self):
-        """A run that ended before any transfer never showed its window to a user."""
-        if not self.running.running() and not self.server.requests:
-            self.fail("the run ended before any transfer")
-
-    def wait_for_estimate(self, timeout=30):
-        """The window's texts once the first speed sample has replaced "Estimating..."."""
+    def wait_for_window(self, visible, timeout=30):
+        """The window's texts once it has shown a speed and a time left (visible), or once it was
+        found while the data file is on its way (silent, when no question may ever show)."""
         deadline = time.time() + timeout
         texts = {}
         while time.time() < deadline:
-            self.fail_if_ended_early()
-            code, texts = driver("find", PRODUCT, "2000")
-            if code == 0 and texts.get("control 1005", "Estimating...") != "Estimating...":
+            if not self.running.running() and not self.server.requests:
+                self.fail("the run ended before any transfer")
+            code, texts = driver("find", PRODUCT, "2000" if visible else "500")
+            if not visible:
+                self.assertNotEqual(driver("answer", MAKER, "no", "0")[0], 0, "a question showed")
+                if code == 0 and any(p == "/kit/data1.cab" for _, p in self.server.requests):
+                    return texts
+            elif code == 0 and "Estimating..." not in (texts["control 1005"], texts["control -1"]):
                 return texts
-            time.sleep(0.5)
-        self.fail("no speed shown within %d s: %r" % (timeout, texts))
-
-    def finish(self, timeout=90):
-        code = self.running.wait(timeout=timeout)
-        self.assertEqual(code, 0, self.running.stderr)
-        return self.app.log_lines()
-
-    def test_shows_progress_and_no_keeps_the_download_going(self):
-        self.start()
-        texts = self.wait_for_estimate()
-        self.assertEqual(texts["visible"], "1")
-        self.assertEqual(texts["title"], PRODUCT)
-        self.assertEqual(texts["control 1004"], "Downloading installer:")
-        self.assertEqual(texts["control 1002"], "Download speed:")
-        self.assertEqual(texts["control 1003"], "Estimated time left:")
-        self.assertRegex(texts["control 1005"], r"^\d+\.\d\d (KB/s|MB/s)$")
-        self.assertRegex(texts["control -1"],
-                         r"^(\d+ seconds?|\d+ minutes? and \d+ seconds?|Estimating\.\.\.)$")
-        shot = os.environ.get("WENVAROTH_SCREENSHOT")
-        if shot:
-            take_screenshot(shot, texts["rect"])
-
-        self.assertEqual(driver("close", PRODUCT)[0], 0)
-        code, box = driver("answer", MAKER, "no", "10000")
-        self.assertEqual(code, 0, "no quit question appeared")
-        self.assertEqual(box["text"], QUESTION)
-        code, texts = driver("find", PRODUCT, "2000")
-        self.assertEqual(code, 0)
-        self.assertEqual(texts["visible"], "1")
-
-        lines = self.finish()
-        self.assertNotIn("[WENVAROTH] Download canceled!", lines)
-        self.assertTrue(any(l.startswith("[WENVAROTH] setupCommandLine(") for l in lines), lines)
-        # The worker's own close at the end is the only forced close.
-        self.assertEqual(lines.count(FORCED_CLOSE_LINE), 1, lines)
-        self.assertEqual(self.kit_folders(), self.kits_before)
-
-    def test_yes_cancels_without_hand_over(self):
-        self.start()
-        self.wait_for_estimate()
-        self.assertEqual(driver("close", PRODUCT)[0], 0)
-        code, box = driver("answer", MAKER, "yes", "10000")
-        self.assertEqual(code, 0, "no quit question appeared")
-        self.assertEqual(box["text"], QUESTION)
-        self.assertEqual(driver("gone", PRODUCT, "5000")[0], 0)
-        # The user chose to quit: no download problem may be reported to them afterwards.
-        others = []
-        deadline = time.time() + 30
-        while self.running.running() and time.time() < deadline:
-            code, box = driver("answer", MAKER, "ok", "1000")
-            if code == 0:
-                others.append(box.get("text"))
-        lines = self.finish()
-        self.assertEqual(others, [])
-        self.assertIn("[WENVAROTH] Download canceled!", lines)
-        self.assertFalse(any(l.startswith("[WENVAROTH] setupCommandLine(") for l in lines), lines)
-        # A user's Yes is not logged, and the worker finds no window left to close.
-        self.assertNotIn(FORCED_CLOSE_LINE, lines)
-        self.assertEqual(self.kit_folders(), self.kits_before)
-        served = sum(1 for method, path in self.server.requests if path == "/kit/data1.cab")
-        self.assertEqual(served, 1)
-
-    def test_silent_run_shows_nothing_and_asks_nothing(self):
-        self.start("/silent")
-        deadline = time.time() + 30
-        seen = None
-        while time.time() < deadline and self.running.running():
-            code, texts = driver("find", PRODUCT, "500")
-            if code == 0:
-                seen = texts
-                self.assertEqual(texts["visible"], "0")
-            self.assertNotEqual(driver("answer", MAKER, "no", "0")[0], 0, "a question was shown")
-            if seen and any(path == "/kit/data1.cab" for _, path in self.server.requests):
-                break
             time.sleep(0.3)
-        self.fail_if_ended_early()
-        self.assertIsNotNone(seen, "the hidden window was never found")
-        lines = self.finish()
-        self.assertIn("[WENVAROTH] HIDE WINDOW", lines)
-        self.assertEqual(lines.count(FORCED_CLOSE_LINE), 1, lines)
-        self.assertTrue(any(l.startswith("[WENVAROTH] setupCommandLine(") and "/silent" in l
-                            for l in lines), lines)
+        self.fail("window not seen as expected within %d s: %r" % (timeout, texts))
+
+    def check(self, options, answer):
+        """Runs the bootstrapper; answers the quit question with `answer` (None: never closes
+        the window); then the checks every row shares."""
+        visible = options != "/silent"
+        self.running = self.app.start(options)
+        texts = self.wait_for_window(visible)
+        self.assertEqual(texts["visible"], "1" if visible else "0")
+        if visible:
+            self.assertEqual(texts["title"], PRODUCT)
+            self.assertEqual(texts["control 1004"], "Downloading installer:")
+            self.assertEqual(texts["control 1002"], "Download speed:")
+            self.assertEqual(texts["control 1003"], "Estimated time left:")
+            self.assertRegex(texts["control 1005"], r"^\d+\.\d\d (KB/s|MB/s)$")
+            self.assertRegex(texts["control -1"], r"^(\d+ minutes? and )?\d+ seconds?$")
+            if os.environ.get("WENVAROTH_SCREENSHOT"):
+                take_screenshot(os.environ["WENVAROTH_SCREENSHOT"], texts["rect"])
+        others = []
+        if answer:
+            self.assertEqual(driver("close", PRODUCT)[0], 0)
+            code, box = driver("answer", MAKER, answer, "10000")
+            self.assertEqual(code, 0, "no quit question appeared")
+            self.assertEqual(box["text"], QUESTION)
+        if answer == "no":
+            code, texts = driver("find", PRODUCT, "2000")
+            self.assertEqual((code, texts.get("visible")), (0, "1"))
+        elif answer == "yes":
+            self.assertEqual(driver("gone", PRODUCT, "5000")[0], 0)
+            # The user chose to quit: no download problem may be reported to them afterwards.
+            deadline = time.time() + 30
+            while self.running.running() and time.time() < deadline:
+                code, box = driver("answer", MAKER, "ok", "1000")
+                if code == 0:
+                    others.append(box.get("text"))
+
+        code = self.running.wait(timeout=90)
+        self.assertEqual(code, 0, self.running.stderr)
+        lines = self.app.log_lines()
+        self.assertEqual(others, [])
+        self.assertEqual(prefix.temp_entries(), self.temp_before)
+        cancelled = answer == "yes"
+        self.assertEqual("[WENVAROTH] Download canceled!" in lines, cancelled, lines)
+        handed = [l for l in lines if l.startswith("[WENVAROTH] setupCommandLine(")]
+        self.assertEqual(len(handed), 0 if cancelled else 1, lines)
+        # The worker's own close at the end is the only forced close; a user's Yes is not logged.
+        self.assertEqual(lines.count(FORCED_CLOSE_LINE), 0 if cancelled else 1, lines)
+        if cancelled:
+            served = [p for _, p in self.server.requests if p == "/kit/data1.cab"]
+            self.assertEqual(len(served), 1)
+        if not visible:
+            self.assertIn("[WENVAROTH] HIDE WINDOW", lines)
+            self.assertIn("/silent", handed[0])
+
+
+# name: the parent's options, the answer to the quit question (None: the window is never closed)
+ROWS = {
+    "no_keeps_the_download_going": ("", "no"),
+    "yes_cancels_without_hand_over": ("", "yes"),
+    "silent_shows_nothing_and_asks_nothing": ("/silent", None),
+}
+for _name, _row in ROWS.items():
+    setattr(DialogDuringADownload, "test_" + _name, lambda self, row=_row: self.check(*row))
 
 
 def take_screenshot(path, rect):
