@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,6 @@ inline void prepareLocks() {
 
 inline std::string narrow(const WideString& text) { return std::string(text.begin(), text.end()); }
 
-inline bool exists(const WideString& file) {
-    return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The whole content of `file`, empty when it cannot be opened.
 inline std::string readFile(const WideString& file) {
     std::string content;
@@ -42,26 +39,18 @@ inline std::string readFile(const WideString& file) {
     return content;
 }
 
-// Removes a file or a whole folder tree, read-only entries too; links are removed, not followed.
+// Removes a file or a whole folder tree (the tests make neither links nor read-only files).
 inline void wipe(const WideString& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                WideString name = found.cFileName;
-                if (name != L"." && name != L"..") wipe(path + L"\\" + name);
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            WideString name = found.cFileName;
+            if (name != L"." && name != L"..") wipe(path + L"\\" + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
     }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-    else
-        DeleteFileW(path.c_str());
+    if (!RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
 }
 
 inline void closeLog() {
@@ -110,17 +99,12 @@ class TempFolderTest : public ::testing::Test {
     // The log's lines without their time stamps.
     std::vector<std::string> logLines() const {
         if (g_logFile != nullptr) fflush(g_logFile);
-        std::string content = readFile(m_logFile);
+        std::istringstream content(readFile(m_logFile));
         std::vector<std::string> lines;
-        size_t start = 0;
-        while (start < content.size()) {
-            size_t end = content.find('\n', start);
-            if (end == std::string::npos) end = content.size();
-            std::string line = content.substr(start, end - start);
+        for (std::string line; std::getline(content, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             size_t stamp = line.find("] ");
             lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-            start = end + 1;
         }
         return lines;
     }

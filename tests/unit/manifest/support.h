@@ -1,4 +1,4 @@
-// Pieces of the manifest tests alone: a model that is empty before and after every test, and an
+// Pieces of the manifest tests alone: a model emptied after every test, and an
 // allocator that fails on chosen texts.
 #pragma once
 
@@ -22,10 +22,6 @@ class FaultyMemory : public XmlMemory {
 
 class ManifestTest : public TempFolderTest {
   protected:
-    void SetUp() override {
-        resetModel();
-        TempFolderTest::SetUp();
-    }
     void TearDown() override {
         resetModel();
         TempFolderTest::TearDown();
