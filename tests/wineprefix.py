@@ -30,10 +30,6 @@ def base_env(prefix):
     return env
 
 
-def template_path():
-    return os.path.join(build_dir(), "wine-template")
-
-
 def wine(prefix, *args, **kwargs):
     return subprocess.run([WINE, *args], env=base_env(prefix), **kwargs)
 
@@ -46,7 +42,7 @@ def stop_server(prefix):
 
 
 def ensure_template():
-    path = template_path()
+    path = os.path.join(build_dir(), "wine-template")
     os.makedirs(build_dir(), exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -78,23 +74,15 @@ def make_prefix(name):
     root = os.path.join(build_dir(), "prefixes")
     os.makedirs(root, exist_ok=True)
     prefix = tempfile.mkdtemp(prefix=name + ".", dir=root)
-    for here, dirs, files in os.walk(template):
-        rel = os.path.relpath(here, template)
-        target = os.path.join(prefix, rel)
-        os.makedirs(target, exist_ok=True)
-        for d in dirs:
-            src = os.path.join(here, d)
-            if os.path.islink(src):
-                os.symlink(os.readlink(src), os.path.join(target, d))
-        for f in files:
-            src = os.path.join(here, f)
-            dst = os.path.join(target, f)
-            if os.path.islink(src):
-                os.symlink(os.readlink(src), dst)
-            elif f.lower().endswith(LINKED_SUFFIXES):
-                os.link(src, dst)
-            else:
-                shutil.copy2(src, dst)
+
+    def link_or_copy(source, target):
+        if source.lower().endswith(LINKED_SUFFIXES):
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy,
+                    dirs_exist_ok=True)
     return prefix
 
 

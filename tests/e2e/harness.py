@@ -63,11 +63,8 @@ class Prefix:
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         self.drive_c = os.path.join(self.path, "drive_c")
-        user = os.environ.get("USER") or "root"
-        temps = [p for p in glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))
-                 if "/Public/" not in p]
-        preferred = os.path.join(self.drive_c, "users", user, "Temp")
-        self.temp = preferred if os.path.isdir(preferred) else (temps[0] if temps else preferred)
+        # The template has one user with a temporary folder: the one Wine runs as.
+        self.temp = glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))[0]
         self._apps = 0
 
     def win(self, linux_path):
@@ -85,9 +82,7 @@ class Prefix:
 
     def run(self, *args, env=None, cwd=None, timeout=120):
         """Runs a program to its end: the Running, with its returncode, stdout and stderr."""
-        running = self.start(*args, env=env, cwd=cwd)
-        running.wait(timeout)
-        return running
+        return self.start(*args, env=env, cwd=cwd).wait(timeout)
 
     def temp_entries(self):
         return sorted(os.listdir(self.temp)) if os.path.isdir(self.temp) else []
@@ -131,9 +126,7 @@ class App:
 
     def run(self, *args, timeout=180, **kwargs):
         """Like start, but waits for the end: the Running, with its returncode."""
-        running = self.start(*args, **kwargs)
-        running.wait(timeout)
-        return running
+        return self.start(*args, **kwargs).wait(timeout)
 
     def log_text(self):
         if not os.path.exists(self.log):
@@ -164,12 +157,12 @@ class Running:
         return self.process.poll() is None
 
     def wait(self, timeout):
-        """The exit code; kills the program and raises TimeoutExpired after `timeout` seconds."""
+        """Itself, ended; kills the program and raises TimeoutExpired after `timeout` seconds."""
         try:
             self.returncode = self.process.wait(timeout=timeout)
         finally:
             self.kill()
-        return self.returncode
+        return self
 
     def kill(self):
         if self.process.poll() is None:
@@ -209,9 +202,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             body = b"<html>error</html>"
         self.send_response(status)
         headers = {"Content-Type": "application/octet-stream", **fault.get("headers", {})}
-        if fault.get("revalidate"):
-            headers.update({"ETag": '"v1"', "Last-Modified": "Mon, 01 Jan 2024 00:00:00 GMT",
-                            "Cache-Control": "no-cache"})
         if fault.get("no_length"):
             headers["Connection"] = "close"
         else:
@@ -285,7 +275,6 @@ class KitServer:
     the connection; {"no_length": True} announces no length; {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
-    {"revalidate": True} serves with validators and "Cache-Control: no-cache".
     {"size_query": True/False, ...} applies the fault only to the size query / only to the others.
     `requests` lists (method, path) of every request, in order."""
 
@@ -437,7 +426,7 @@ class KitRun(unittest.TestCase):
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
-        requests_before, lines_before = len(server.requests), len(kit.app.log_lines())
+        requests_before = len(server.requests)
         env = {"WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup")),
                "WENVAROTH_TEST_STALL_MS": str(STALL_MS), **(env or {})}
         kit.started_at = time.monotonic()
@@ -445,13 +434,13 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(timeout=120)
+            code = running.wait(120).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()
         kit.requests = [p[len(kit.base):] for _, p in server.requests[requests_before:]
                         if p.startswith(kit.base)]
-        log = kit.app.log_lines()[lines_before:]  # a second run appends to the same log
+        log = kit.app.log_lines()
         context = "\n".join(log[-30:])
         self.assertEqual(code, 0, context + running.stderr[-1000:])
         self.assertEqual(prefix.temp_entries(), temp_before, context)
@@ -480,9 +469,6 @@ class KitRun(unittest.TestCase):
             self.assertTrue(any(l.startswith(line) for l in log), line + "\n" + context)
         if requested is not None:
             self.assertEqual(kit.requests, requested)
-        for cache in glob.glob(os.path.join(prefix.drive_c, "users", "*", "AppData", "Local",
-                                            "Microsoft", "Windows", "INetCache")):
-            shutil.rmtree(cache, ignore_errors=True)
         return log
 
     def drive_c_state(self, kit):

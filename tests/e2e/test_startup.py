@@ -64,7 +64,7 @@ class Startup(unittest.TestCase):
         try:
             code, box = driver(prefix, "answer", caption, "ok", "30000")
             self.assertEqual(code, 0)
-            self.assertEqual(running.wait(60), 0)
+            self.assertEqual(running.wait(60).returncode, 0)
         finally:
             running.kill()
         return box["text"]
