@@ -11,9 +11,7 @@ import os
 import random
 import re
 import shutil
-import socket
 import socketserver
-import struct
 import subprocess
 import sys
 import tempfile
@@ -25,7 +23,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 import wineprefix  # noqa: E402
 
-BUILD = os.environ.get("WENVAROTH_BUILD") or os.path.join(HERE, "..", "..", "build", "x64")
+BUILD = os.path.abspath(os.environ.get("WENVAROTH_BUILD") or
+                        os.path.join(HERE, "..", "..", "build", "x64"))
 os.environ.setdefault("WENVAROTH_BUILD", BUILD)
 SOURCE = os.environ.get("WENVAROTH_SOURCE") or os.path.abspath(os.path.join(HERE, "..", ".."))
 PRODUCT_EXE = os.path.join(SOURCE, "dist", "x64", "wenvaroth.exe")
@@ -188,10 +187,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         server.requests.append((self.command, path))
         fault = server.faults.get(path, {})
-        # The size query is the only request that names itself "TalvoDownload".
-        if "size_query" in fault and fault["size_query"] != (
-                self.headers.get("User-Agent") == "TalvoDownload"):
-            fault = {}
         if fault.get("stall_before_headers"):
             server.stall(path)
             self.close_connection = True
@@ -210,9 +205,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(k, v)
         self.end_headers()
         self.close_connection = bool(fault.get("no_length"))
-        reset = fault.get("reset_after")
-        cut = fault.get("cut_after") if reset is None else reset
-        stall = fault.get("stall_after")
+        cut, stall = fault.get("cut_after"), fault.get("stall_after")
         rate = fault.get("rate")  # bytes per second
         chunk = 16384 if not rate else max(1, min(16384, rate // 4))
         sent = 0
@@ -225,12 +218,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     return
                 if cut is not None and sent >= cut:
                     self.close_connection = True
-                    if reset is not None:
-                        # Linger with a zero time-out: the close sends a reset, not a clean end.
-                        self.wfile.flush()
-                        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                                   struct.pack("ii", 1, 0))
-                        self.server.reset_requests.add(self.connection)
                     return
                 part = body[sent:sent + chunk]
                 for limit in (cut, stall):
@@ -248,34 +235,21 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, *args):
-        super().__init__(*args)
-        self.reset_requests = set()
-
     def handle_error(self, request, client_address):
         # A client that drops the connection (a stopped run, a cancelled transfer) is expected.
         if isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
             return
         super().handle_error(request, client_address)
 
-    def shutdown_request(self, request):
-        # A connection to be reset is closed at once: the usual orderly shutdown would send a
-        # clean end of stream before the reset.
-        if request in self.reset_requests:
-            self.reset_requests.discard(request)
-            self.close_request(request)
-            return
-        super().shutdown_request(request)
-
 
 class KitServer:
     """A web server on 127.0.0.1 serving `files` (URL path -> bytes), with per-path faults:
     {"status": 404} answers an error page (with {"headers": {...}}: a redirect);
-    {"cut_after": n} closes after n body bytes; {"reset_after": n} sends n body bytes, then resets
-    the connection; {"no_length": True} announces no length; {"rate": bytes_per_second}.
+    {"cut_after": n} closes after n body bytes (a reset instead would make no difference: Wine
+    reports both as a whole transfer); {"no_length": True} announces no length;
+    {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
-    {"size_query": True/False, ...} applies the fault only to the size query / only to the others.
     `requests` lists (method, path) of every request, in order."""
 
     def __init__(self):
@@ -374,23 +348,23 @@ class Kit:
                    for p in self.files]
         entries += [(n, "", self.server.url(self.mirror)) for n in self.mirrored]
         entries += [(n, "", base) for n, base, _ in self.others]
-        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files><dependencies>"
-                   "%s</dependencies>" % (self.server.url(self.base), "".join(
-                       '<file name="%s" relative_path="%s" autorun="%s" base_url="%s"/>' % (
-                           n, r, "true" if n in self.autorun else "false", b)
-                       for n, r, b in entries), "".join(
-                       '<dependency filename="%s" product_code="%s" arguments="" os="%s"/>' % d
-                       for d in self.dependencies)))
+        files = "".join('<file name="%s" relative_path="%s" autorun="%s" base_url="%s"/>'
+                        % (n, r, str(n in self.autorun).lower(), b) for n, r, b in entries)
+        dependencies = "".join('<dependency filename="%s" product_code="%s" arguments="" '
+                               'os="%s"/>' % d for d in self.dependencies)
+        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files>"
+                   "<dependencies>%s</dependencies>" % (self.server.url(self.base), files,
+                                                        dependencies))
         return ('<?xml version="1.0" encoding="%s"?>\n<locations><manufacturerName>%s'
                 '</manufacturerName><defaultProductName>%s</defaultProductName><x86>%s</x86>'
                 '<x64>%s</x64><modifies><modify path="/setup/install/mode" new_val="patched"/>'
                 '</modifies></locations>\n' % (encoding, CAPTION, PRODUCT, section, section))
 
     def serve(self):
-        files = self.server.files
-        files.update((self.base + path, data) for path, data in {**self.files, **self.prereqs}.items())
-        files.update((self.mirror + name, data) for name, data in self.mirrored.items())
-        files[self.base + "kitmd5.dat"] = self.listed() if self.kit_list is None else self.kit_list
+        served = self.server.files
+        served.update((self.base + p, data) for p, data in {**self.files, **self.prereqs}.items())
+        served.update((self.mirror + name, data) for name, data in self.mirrored.items())
+        served[self.base + "kitmd5.dat"] = self.listed() if self.kit_list is None else self.kit_list
         self.app.write("locations.xml", self.manifest() if self.manifest_text is None
                        else self.manifest_text)
         self.app.write("contacts.xml", "<contacts/>")
@@ -426,7 +400,6 @@ class KitRun(unittest.TestCase):
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
-        requests_before = len(server.requests)
         env = {"WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup")),
                "WENVAROTH_TEST_STALL_MS": str(STALL_MS), **(env or {})}
         kit.started_at = time.monotonic()
@@ -438,8 +411,7 @@ class KitRun(unittest.TestCase):
         finally:
             running.kill()
         kit.ended = time.monotonic()
-        kit.requests = [p[len(kit.base):] for _, p in server.requests[requests_before:]
-                        if p.startswith(kit.base)]
+        kit.requests = [p[len(kit.base):] for _, p in server.requests if p.startswith(kit.base)]
         log = kit.app.log_lines()
         context = "\n".join(log[-30:])
         self.assertEqual(code, 0, context + running.stderr[-1000:])

@@ -4,9 +4,8 @@
 // command line and current folder to R, one a line in UTF-8: last, so that R means a whole copy.
 // Under any other name (a kit's autorun program, or a program planted where an unquoted path would
 // lead) it writes the two lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
-// waits (at most 60 s) until that file exists. With WENVAROTH_SETUP_HOLD=N, setup.exe first starts
-// a copy of itself that holds "held.dat" in the kit folder open, unshared, for N seconds.
-// Always exits 0.
+// waits (at most 60 s) until that file exists. Always exits 0.
+// As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds.
 #include <windows.h>
 
 #include <cstdio>
@@ -47,23 +46,6 @@ void writeReport(const std::wstring& path) {
     fclose(report);
 }
 
-void startHolder(const std::wstring& self, const std::wstring& held, const wchar_t* seconds) {
-    std::wstring command = L"\"" + self + L"\" /hold:" + seconds;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    // Until the file exists, so that the bootstrapper meets it held.
-    for (int i = 0; i < 100 && GetFileAttributesW(held.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-        Sleep(50);
-    }
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -72,10 +54,8 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring self = selfPath;
     std::wstring kit = self.substr(0, self.find_last_of(L'\\'));
     std::wstring name = self.substr(kit.size() + 1);
-    std::wstring held = kit + L"\\held.dat";
-    if (argc > 1 && wcsncmp(argv[1], L"/hold:", 6) == 0) {
-        HANDLE file =
-            CreateFileW(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (argc > 2 && wcsncmp(argv[1], L"/hold:", 6) == 0) {
+        HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         Sleep(static_cast<DWORD>(_wtoi(argv[1] + 6)) * 1000);
         CloseHandle(file);
         return 0;
@@ -92,8 +72,6 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
-    const wchar_t* holdFor = _wgetenv(L"WENVAROTH_SETUP_HOLD");
-    if (holdFor != nullptr && *holdFor != L'\0') startHolder(self, held, holdFor);
     copyTree(kit, std::wstring(report) + L".kit");
     writeReport(report);
     return 0;
