@@ -25,9 +25,8 @@ def build_dir():
 
 
 def base_env(prefix):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    return env
+    return {**os.environ, "WINEPREFIX": prefix, "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
 def wine(prefix, *args, **kwargs):
@@ -35,10 +34,9 @@ def wine(prefix, *args, **kwargs):
 
 
 def stop_server(prefix):
-    subprocess.run([WINESERVER, "-k"], env=base_env(prefix), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=base_env(prefix), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+    for option in ("-k", "-w"):  # kill, then wait until it is gone
+        subprocess.run([WINESERVER, option], env=base_env(prefix), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
 
 def ensure_template():

@@ -106,10 +106,8 @@ class App:
         self.log = os.path.join(folder, "test.log")
 
     def write(self, name, text):
-        path = os.path.join(self.folder, name)
-        with open(path, "wb" if isinstance(text, bytes) else "w") as f:
+        with open(os.path.join(self.folder, name), "wb" if isinstance(text, bytes) else "w") as f:
             f.write(text)
-        return path
 
     def start(self, options="", parent_name="launcher.exe", own_args="", env=None, log=True):
         """Starts the bootstrapper through a launcher named parent_name (below the folder
@@ -151,9 +149,6 @@ class Running:
                                         stderr=self._err)
         self.returncode = None
         self.stdout = self.stderr = ""
-
-    def running(self):
-        return self.process.poll() is None
 
     def wait(self, timeout):
         """Itself, ended; kills the program and raises TimeoutExpired after `timeout` seconds."""
@@ -330,9 +325,6 @@ class Kit:
         # Where the stand-in setup.exe reports (and its copy of the kit goes).
         self.snapshot = os.path.join(prefix.drive_c, "snapshot%02d" % Kit.count)
 
-    def url(self, path):
-        return self.server.url(self.base + path)
-
     def fault(self, path, **fault):
         self.server.faults[self.base + path] = fault
 
@@ -388,15 +380,14 @@ class KitRun(unittest.TestCase):
 
     def run_kit(self, kit, outcome, lines=(), requested=None, options="/silent", env=None,
                 during=None):
-        """One run with the standing checks: exit code 0; nothing written outside the kit folder
-        (the URL cache, the copy of the kit list and the log beside the executable aside); %temp%
-        as before; setup.exe started only for a whole kit, byte for byte what the server holds,
-        and no other program than the kit's; the failure message exactly once for a failure and
-        never otherwise. `outcome`: "handed", "failed" (a kit file or later step), "failed_list"
-        (the kit list or earlier), "declined" or "cancelled". Each of `lines` starts a log line
-        ("@path@" is the kit's URL of path, "@app@" the application folder); `requested` is the
-        exact list of kit paths fetched; `during(kit, running)` plays the user meanwhile.
-        Returns the run's log lines."""
+        """One run, its log lines returned, with the standing checks: exit code 0; nothing written
+        outside the kit folder (the URL cache, the kit list's copy and the log aside); %temp% as
+        before; setup.exe started only for a whole kit, byte for byte what the server holds, and
+        no program but the kit's; the failure message once for a failure, else never.
+        `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
+        earlier), "declined" or "cancelled". Each of `lines` starts a log line ("@path@": the
+        kit's URL of path, "@app@": the application folder); `requested`: the exact kit paths
+        fetched; `during(kit, running)` plays the user meanwhile."""
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
@@ -437,7 +428,7 @@ class KitRun(unittest.TestCase):
         self.assertEqual("[WENVAROTH] Download canceled!" in log, outcome == "cancelled", context)
         for line in lines:
             line = re.sub(r"@([^@]*)@", lambda m: prefix.win(kit.app.folder)
-                          if m.group(1) == "app" else kit.url(m.group(1)), line)
+                          if m.group(1) == "app" else server.url(kit.base + m.group(1)), line)
             self.assertTrue(any(l.startswith(line) for l in log), line + "\n" + context)
         if requested is not None:
             self.assertEqual(kit.requests, requested)

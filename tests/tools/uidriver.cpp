@@ -72,10 +72,7 @@ BOOL CALLBACK printControl(HWND control, LPARAM) {
 
 int find(const wchar_t* title, DWORD milliseconds) {
     HWND dialog = waitForDialog(title, 0, milliseconds);
-    if (dialog == nullptr) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (dialog == nullptr) return 1;
     RECT rect = {};
     GetWindowRect(dialog, &rect);
     wprintf(L"visible=%d\nrect=%ld,%ld,%ld,%ld\n", IsWindowVisible(dialog) ? 1 : 0, rect.left,
@@ -86,10 +83,7 @@ int find(const wchar_t* title, DWORD milliseconds) {
 
 int close(const wchar_t* title) {
     HWND dialog = findDialog(title, 0);
-    if (dialog == nullptr || !PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0)) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (dialog == nullptr || !PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0)) return 1;
     return 0;
 }
 
@@ -100,10 +94,7 @@ int answer(const wchar_t* caption, const wchar_t* buttonName, DWORD milliseconds
                                                     : 0;
     if (button == 0) return 2;
     HWND box = waitForDialog(caption, button, milliseconds);
-    if (box == nullptr) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (box == nullptr) return 1;
     // The message text is the static control with id 0xFFFF.
     HWND text = GetDlgItem(box, 0xFFFF);
     wprintf(L"text=%ls\n", text != nullptr ? textOf(text).c_str() : L"");
