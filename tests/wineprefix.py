@@ -25,13 +25,8 @@ def build_dir():
 
 
 def base_env(prefix):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    return env
-
-
-def template_path():
-    return os.path.join(build_dir(), "wine-template")
+    return {**os.environ, "WINEPREFIX": prefix, "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml="}
 
 
 def wine(prefix, *args, **kwargs):
@@ -39,14 +34,13 @@ def wine(prefix, *args, **kwargs):
 
 
 def stop_server(prefix):
-    subprocess.run([WINESERVER, "-k"], env=base_env(prefix), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    subprocess.run([WINESERVER, "-w"], env=base_env(prefix), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
+    for option in ("-k", "-w"):  # kill, then wait until it is gone
+        subprocess.run([WINESERVER, option], env=base_env(prefix), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
 
 def ensure_template():
-    path = template_path()
+    path = os.path.join(build_dir(), "wine-template")
     os.makedirs(build_dir(), exist_ok=True)
     with open(path + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -78,23 +72,15 @@ def make_prefix(name):
     root = os.path.join(build_dir(), "prefixes")
     os.makedirs(root, exist_ok=True)
     prefix = tempfile.mkdtemp(prefix=name + ".", dir=root)
-    for here, dirs, files in os.walk(template):
-        rel = os.path.relpath(here, template)
-        target = os.path.join(prefix, rel)
-        os.makedirs(target, exist_ok=True)
-        for d in dirs:
-            src = os.path.join(here, d)
-            if os.path.islink(src):
-                os.symlink(os.readlink(src), os.path.join(target, d))
-        for f in files:
-            src = os.path.join(here, f)
-            dst = os.path.join(target, f)
-            if os.path.islink(src):
-                os.symlink(os.readlink(src), dst)
-            elif f.lower().endswith(LINKED_SUFFIXES):
-                os.link(src, dst)
-            else:
-                shutil.copy2(src, dst)
+
+    def link_or_copy(source, target):
+        if source.lower().endswith(LINKED_SUFFIXES):
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy,
+                    dirs_exist_ok=True)
     return prefix
 
 

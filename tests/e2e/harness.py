@@ -1,5 +1,6 @@
 """Shared pieces of the end-to-end suites: a Wine prefix per suite, an application folder per test
-with the bootstrapper beside its manifest, a launcher playing the parent, and a local web server.
+with the bootstrapper beside its manifest, a launcher playing the parent, a local web server, the
+UI driver, and whole runs of a kit with the checks that every run must pass.
 
 Each suite makes one Prefix (a copy of the build's template), and every test in it gets a fresh
 App folder inside that prefix's drive C:. Everything is removed when the suite ends.
@@ -7,37 +8,47 @@ App folder inside that prefix's drive C:. Everything is removed when the suite e
 import glob
 import http.server
 import os
+import random
+import re
 import shutil
-import socket
 import socketserver
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 import wineprefix  # noqa: E402
 
-BUILD = os.environ.get("WENVAROTH_BUILD") or os.path.join(HERE, "..", "..", "build", "x64")
+BUILD = os.path.abspath(os.environ.get("WENVAROTH_BUILD") or
+                        os.path.join(HERE, "..", "..", "build", "x64"))
 os.environ.setdefault("WENVAROTH_BUILD", BUILD)
 SOURCE = os.environ.get("WENVAROTH_SOURCE") or os.path.abspath(os.path.join(HERE, "..", ".."))
-
-
-def build_file(*parts):
-    return os.path.join(BUILD, *parts)
-
-
 PRODUCT_EXE = os.path.join(SOURCE, "dist", "x64", "wenvaroth.exe")
 PRODUCT_UI = os.path.join(SOURCE, "dist", "x64", "wenvaroth.ui")
-TEST_EXE = build_file("tests", "wenvaroth_testos.exe")
-LAUNCHER = build_file("tests", "launcher.exe")
+TEST_EXE = os.path.join(BUILD, "tests", "wenvaroth_testos.exe")
+LAUNCHER = os.path.join(BUILD, "tests", "launcher.exe")
+
+PRODUCT, CAPTION = "Example Product", "Example Maker"  # what every Kit's manifest names
+QUESTION = "Are you sure you want to quit?"
+FAILED_TEXT = ("There was a problem with downloading one of the installatiion files. "
+               "Please check your connection and try again later.")
+MISSING_PRODUCT = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E61}"  # installed in no prefix
+SETUP_XML = (b'<?xml version="1.0"?>\r\n<setup><install><mode>ask</mode>'
+             b'<affiliate_source>none</affiliate_source></install></setup>\r\n')
+PARENT = "product[partner7].exe"  # every Kit run's parent, named with an affiliate
+STALL_MS = 4000  # the test variant's stall bound in Kit runs
+# The platform's own folders, which its transfer calls write to.
+PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
+                    "IECompatCache", "IEDownloadHistory")
+RNG = random.Random(6)
 
 
 def tool(name):
-    return build_file("tests", name + ".exe")
+    return os.path.join(BUILD, "tests", name + ".exe")
 
 
 class Prefix:
@@ -51,18 +62,9 @@ class Prefix:
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         self.drive_c = os.path.join(self.path, "drive_c")
-        user = os.environ.get("USER") or "root"
-        temps = [p for p in glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))
-                 if "/Public/" not in p]
-        preferred = os.path.join(self.drive_c, "users", user, "Temp")
-        self.temp = preferred if os.path.isdir(preferred) else (temps[0] if temps else preferred)
+        # The template has one user with a temporary folder: the one Wine runs as.
+        self.temp = glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))[0]
         self._apps = 0
-
-    def env(self, extra=None):
-        env = wineprefix.base_env(self.path)
-        if extra:
-            env.update(extra)
-        return env
 
     def win(self, linux_path):
         """The Windows path of a file inside this prefix's drive C:, or on Z: otherwise."""
@@ -72,34 +74,21 @@ class Prefix:
             return "C:\\" + ("" if rest == "." else rest.replace("/", "\\"))
         return "Z:" + path.replace("/", "\\")
 
-    def run(self, *args, env=None, cwd=None, timeout=120):
-        # Output goes to files, not pipes: Wine's helper processes inherit the handles and
-        # outlive the program, so reading a pipe to its end would wait for them.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen([wineprefix.WINE, *args], env=self.env(env), cwd=cwd,
-                                       stdout=out, stderr=err)
-            try:
-                code = process.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-                raise
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(process.args, code, out.read().decode("latin-1"),
-                                               err.read().decode("latin-1"))
-
     def start(self, *args, env=None, cwd=None):
         """Starts a program and returns at once: a Running to drive while it goes on."""
-        return Running([wineprefix.WINE, *args], self.env(env), cwd)
+        return Running([wineprefix.WINE, *args], {**wineprefix.base_env(self.path), **(env or {})},
+                       cwd)
+
+    def run(self, *args, env=None, cwd=None, timeout=120):
+        """Runs a program to its end: the Running, with its returncode, stdout and stderr."""
+        return self.start(*args, env=env, cwd=cwd).wait(timeout)
 
     def temp_entries(self):
         return sorted(os.listdir(self.temp)) if os.path.isdir(self.temp) else []
 
-    def new_app(self, exe=None, with_ui=False):
+    def new_app(self, exe=None):
         self._apps += 1
-        return App(self, os.path.join(self.drive_c, "app%02d" % self._apps), exe or TEST_EXE,
-                   with_ui)
+        return App(self, os.path.join(self.drive_c, "app%02d" % self._apps), exe or TEST_EXE)
 
     def close(self):
         wineprefix.remove_prefix(self.path)
@@ -108,54 +97,33 @@ class Prefix:
 class App:
     """An application folder: the bootstrapper with its manifest, as a vendor ships it."""
 
-    def __init__(self, prefix, folder, exe, with_ui):
+    def __init__(self, prefix, folder, exe):
         self.prefix = prefix
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, "wenvaroth.exe")
         shutil.copy(exe, self.exe)
-        if with_ui:
-            shutil.copy(PRODUCT_UI, os.path.join(folder, "wenvaroth.ui"))
         self.log = os.path.join(folder, "test.log")
 
     def write(self, name, text):
-        path = os.path.join(self.folder, name)
-        mode = "wb" if isinstance(text, bytes) else "w"
-        with open(path, mode) as f:
+        with open(os.path.join(self.folder, name), "wb" if isinstance(text, bytes) else "w") as f:
             f.write(text)
-        return path
-
-    def run(self, options="", parent_name="launcher.exe", own_args="", env=None, timeout=180,
-            log=True):
-        """Starts the bootstrapper through a launcher named parent_name whose command line carries
-        `options` (and "/log:<test.log>" unless log is False). Returns the CompletedProcess."""
-        return self.prefix.run(*self._launch_args(options, parent_name, own_args, log),
-                               env=self._launch_env(own_args, env), cwd=self.folder,
-                               timeout=timeout)
 
     def start(self, options="", parent_name="launcher.exe", own_args="", env=None, log=True):
-        """Like run, but returns at once with a Running (wait(timeout) gives the exit code)."""
-        return self.prefix.start(*self._launch_args(options, parent_name, own_args, log),
-                                 env=self._launch_env(own_args, env), cwd=self.folder)
-
-    def _launch_args(self, options, parent_name, own_args, log):
-        parent_dir = os.path.join(self.folder, "parent")
-        os.makedirs(parent_dir, exist_ok=True)
-        parent = os.path.join(parent_dir, parent_name)
+        """Starts the bootstrapper through a launcher named parent_name (below the folder
+        "parent") whose command line carries `options` (and "/log:<test.log>" unless log is
+        False), with `own_args` on the bootstrapper's own command line. Returns a Running."""
+        parent = os.path.join(self.folder, "parent", parent_name)
         if not os.path.exists(parent):
+            os.makedirs(os.path.dirname(parent), exist_ok=True)
             shutil.copy(LAUNCHER, parent)
-        words = [options] if options else []
-        if log:
-            words.append("/log:" + self.prefix.win(self.log))
-        args = [parent, self.prefix.win(self.exe)] + " ".join(words).split(" ")
-        return [a for a in args if a != ""]
+        words = options.split() + (["/log:" + self.prefix.win(self.log)] if log else [])
+        return self.prefix.start(parent, self.prefix.win(self.exe), *words, cwd=self.folder,
+                                 env={"WENVAROTH_OWN_ARGS": own_args, **(env or {})})
 
-    @staticmethod
-    def _launch_env(own_args, env):
-        extra = {"WENVAROTH_OWN_ARGS": own_args}
-        if env:
-            extra.update(env)
-        return extra
+    def run(self, *args, timeout=180, **kwargs):
+        """Like start, but waits for the end: the Running, with its returncode."""
+        return self.start(*args, **kwargs).wait(timeout)
 
     def log_text(self):
         if not os.path.exists(self.log):
@@ -170,7 +138,9 @@ class App:
 
 
 class Running:
-    """A program started by Prefix.start, its output going to temporary files."""
+    """A program started by Prefix.start. Its output goes to files, not pipes: Wine's helper
+    processes inherit the handles and outlive the program, so reading a pipe to its end would
+    wait for them."""
 
     def __init__(self, args, env, cwd):
         self._out = tempfile.TemporaryFile()
@@ -180,34 +150,25 @@ class Running:
         self.returncode = None
         self.stdout = self.stderr = ""
 
-    def running(self):
-        return self.process.poll() is None
-
     def wait(self, timeout):
-        """The exit code; kills the program and raises TimeoutExpired after `timeout` seconds."""
+        """Itself, ended; kills the program and raises TimeoutExpired after `timeout` seconds."""
         try:
             self.returncode = self.process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
+        finally:
             self.kill()
-            raise
-        self._collect()
-        return self.returncode
+        return self
 
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        self._collect()
-
-    def _collect(self):
-        if self._out.closed:
-            return
-        self._out.seek(0)
-        self._err.seek(0)
-        self.stdout = self._out.read().decode("latin-1")
-        self.stderr = self._err.read().decode("latin-1")
-        self._out.close()
-        self._err.close()
+        if not self._out.closed:
+            self._out.seek(0)
+            self._err.seek(0)
+            self.stdout = self._out.read().decode("latin-1")
+            self.stderr = self._err.read().decode("latin-1")
+            self._out.close()
+            self._err.close()
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -216,72 +177,30 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def do_HEAD(self):
-        self._serve(head=True)
-
     def do_GET(self):
-        self._serve(head=False)
-
-    def _serve(self, head):
         server = self.server.owner
         path = self.path.split("?")[0]
         server.requests.append((self.command, path))
         fault = server.faults.get(path, {})
-        # The size query is the only request that names itself "TalvoDownload".
-        if "size_query" in fault and fault["size_query"] != (
-                self.headers.get("User-Agent") == "TalvoDownload"):
-            fault = {}
         if fault.get("stall_before_headers"):
             server.stall(path)
             self.close_connection = True
             return
-        validators = {"ETag": '"v1"', "Last-Modified": "Mon, 01 Jan 2024 00:00:00 GMT",
-                      "Cache-Control": "no-cache"} if fault.get("revalidate") else {}
-        if validators and (self.headers.get("If-None-Match") or
-                           self.headers.get("If-Modified-Since")):
-            server.not_modified.append(path)
-            self.send_response(304)
-            for k, v in validators.items():
-                self.send_header(k, v)
-            self.end_headers()
-            return
-        if "status" in fault:
-            body = fault.get("body", b"<html>error</html>")
-            self.send_response(fault["status"])
-            for k, v in fault.get("headers", {}).items():
-                self.send_header(k, v)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            if not head:
-                self.wfile.write(body)
-            return
         body = server.files.get(path)
-        if body is None:
-            self.send_response(404)
-            self.send_header("Content-Length", "9")
-            self.end_headers()
-            if not head:
-                self.wfile.write(b"not found")
-            return
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        for k, v in validators.items():
-            self.send_header(k, v)
-        length = fault.get("content_length", len(body))
-        if length is not None:
-            self.send_header("Content-Length", str(length))
+        status = fault.get("status", 200 if body is not None else 404)
+        if status != 200:
+            body = b"<html>error</html>"
+        self.send_response(status)
+        headers = {"Content-Type": "application/octet-stream", **fault.get("headers", {})}
+        if fault.get("no_length"):
+            headers["Connection"] = "close"
         else:
-            self.send_header("Connection", "close")
-            self.close_connection = True
+            headers["Content-Length"] = str(len(body))
+        for k, v in headers.items():
+            self.send_header(k, v)
         self.end_headers()
-        if head:
-            return
-        if length is not None and length != len(body):
-            # The announced length is a lie: only closing tells the client that nothing follows.
-            self.close_connection = True
-        reset = fault.get("reset_after")
-        cut = fault.get("cut_after") if reset is None else reset
-        stall = fault.get("stall_after")
+        self.close_connection = bool(fault.get("no_length"))
+        cut, stall = fault.get("cut_after"), fault.get("stall_after")
         rate = fault.get("rate")  # bytes per second
         chunk = 16384 if not rate else max(1, min(16384, rate // 4))
         sent = 0
@@ -294,12 +213,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     return
                 if cut is not None and sent >= cut:
                     self.close_connection = True
-                    if reset is not None:
-                        # Linger with a zero time-out: the close sends a reset, not a clean end.
-                        self.wfile.flush()
-                        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                                                   struct.pack("ii", 1, 0))
-                        self.server.reset_requests.add(self.connection)
                     return
                 part = body[sent:sent + chunk]
                 for limit in (cut, stall):
@@ -317,45 +230,28 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, *args):
-        super().__init__(*args)
-        self.reset_requests = set()
-
     def handle_error(self, request, client_address):
         # A client that drops the connection (a stopped run, a cancelled transfer) is expected.
         if isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
             return
         super().handle_error(request, client_address)
 
-    def shutdown_request(self, request):
-        # A connection to be reset is closed at once: the usual orderly shutdown would send a
-        # clean end of stream before the reset.
-        if request in self.reset_requests:
-            self.reset_requests.discard(request)
-            self.close_request(request)
-            return
-        super().shutdown_request(request)
-
 
 class KitServer:
     """A web server on 127.0.0.1 serving `files` (URL path -> bytes), with per-path faults:
-    {"status": 404} answers an error page; {"cut_after": n} closes after n body bytes;
-    {"reset_after": n} sends n body bytes, then resets the connection;
-    {"content_length": n} announces n bytes (None: no header; a length other than the body's
-    closes the connection after the body); {"rate": bytes_per_second}.
-    A redirect is a status fault: {"status": 302, "headers": {"Location": "/elsewhere"}}.
+    {"status": 404} answers an error page (with {"headers": {...}}: a redirect);
+    {"cut_after": n} closes after n body bytes (a reset instead would make no difference: Wine
+    reports both as a whole transfer); {"no_length": True} announces no length;
+    {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
-    {"revalidate": True} serves with validators and "Cache-Control: no-cache" and answers a
-    conditional request with 304 (not_modified lists those paths).
-    {"size_query": True/False, ...} applies the fault only to the size query / only to the others."""
+    `requests` lists (method, path) of every request, in order."""
 
     def __init__(self):
         self.files = {}
         self.faults = {}
         self.requests = []
         self.stalls = {}
-        self.not_modified = []
         self._release = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
@@ -375,3 +271,195 @@ class KitServer:
         self._release.set()
         self._server.shutdown()
         self._server.server_close()
+
+
+def driver(prefix, *args):
+    """Runs the UI driver (tests/tools/uidriver.cpp); returns (exit code, {key: value})."""
+    result = prefix.run(tool("uidriver"), *args, timeout=60)
+    return result.returncode, dict(line.rstrip("\r").partition("=")[::2]
+                                   for line in result.stdout.splitlines() if "=" in line)
+
+
+def wait_for(condition, what, seconds=30):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, "no %s within %d s" % (what, seconds)
+        time.sleep(0.1)
+
+
+def quit_with_yes(prefix):
+    """Closes the window and answers Yes, as a user does; then no message may follow. Returns
+    when the answer was given."""
+    assert driver(prefix, "close", PRODUCT)[0] == 0, "no progress window to close"
+    code, box = driver(prefix, "answer", CAPTION, "yes", "10000")
+    assert code == 0 and box["text"] == QUESTION, box
+    answered = time.monotonic()
+    code, box = driver(prefix, "answer", CAPTION, "ok", "1500")
+    assert code != 0, "a message after the user's own quit: %r" % box
+    return answered
+
+
+class Kit:
+    """A kit served under a path of its own, so that no run meets another's URL cache, and the
+    application folder whose manifest names it. Tests change it before it is served."""
+    count = 0
+
+    def __init__(self, prefix, server):
+        Kit.count += 1
+        self.prefix, self.server, self.app = prefix, server, prefix.new_app()
+        self.base, self.mirror = "/k%02d/" % Kit.count, "/m%02d/" % Kit.count
+        with open(tool("fakesetup"), "rb") as f:
+            standin = f.read()
+        # Kit files, served below the base and listed: path -> bytes.
+        self.files = {"setup.exe": standin, "setup.xml": SETUP_XML,
+                      "data/data1.cab": RNG.randbytes(300 * 1024)}
+        self.mirrored = {}  # name -> bytes, served from a base of their own
+        self.autorun = set()
+        self.others = []  # (name, base, listed): in the manifest, served nowhere
+        # (file name, product code, os): one for another system, since without any entry the
+        # manifest's patches would go unread.
+        self.dependencies = [("xponly.msi", "{0}", "xp")]
+        self.prereqs = {}  # path -> bytes, served below the base
+        self.product, self.kit_list, self.manifest_text = MISSING_PRODUCT, None, None
+        self.setup_xml = None  # what setup.exe must find; None: the kit's own, patched
+        # Where the stand-in setup.exe reports (and its copy of the kit goes).
+        self.snapshot = os.path.join(prefix.drive_c, "snapshot%02d" % Kit.count)
+
+    def fault(self, path, **fault):
+        self.server.faults[self.base + path] = fault
+
+    def listed(self):
+        sizes = {p.rsplit("/", 1)[-1]: len(d) for p, d in self.files.items()}
+        sizes.update({n: len(d) for n, d in self.mirrored.items()})
+        sizes.update({n: 1 for n, _, listed in self.others if listed})
+        return ("\n".join([self.product] + ["%s %d %032x" % (n, size, i) for i, (n, size)
+                                            in enumerate(sizes.items())]) + "\n").encode()
+
+    def manifest(self, encoding="utf-8"):
+        entries = [(p.rsplit("/", 1)[-1], p.rsplit("/", 1)[0] if "/" in p else "", "")
+                   for p in self.files]
+        entries += [(n, "", self.server.url(self.mirror)) for n in self.mirrored]
+        entries += [(n, "", base) for n, base, _ in self.others]
+        files = "".join('<file name="%s" relative_path="%s" autorun="%s" base_url="%s"/>'
+                        % (n, r, str(n in self.autorun).lower(), b) for n, r, b in entries)
+        dependencies = "".join('<dependency filename="%s" product_code="%s" arguments="" '
+                               'os="%s"/>' % d for d in self.dependencies)
+        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files>"
+                   "<dependencies>%s</dependencies>" % (self.server.url(self.base), files,
+                                                        dependencies))
+        return ('<?xml version="1.0" encoding="%s"?>\n<locations><manufacturerName>%s'
+                '</manufacturerName><defaultProductName>%s</defaultProductName><x86>%s</x86>'
+                '<x64>%s</x64><modifies><modify path="/setup/install/mode" new_val="patched"/>'
+                '</modifies></locations>\n' % (encoding, CAPTION, PRODUCT, section, section))
+
+    def serve(self):
+        served = self.server.files
+        served.update((self.base + p, data) for p, data in {**self.files, **self.prereqs}.items())
+        served.update((self.mirror + name, data) for name, data in self.mirrored.items())
+        served[self.base + "kitmd5.dat"] = self.listed() if self.kit_list is None else self.kit_list
+        self.app.write("locations.xml", self.manifest() if self.manifest_text is None
+                       else self.manifest_text)
+        self.app.write("contacts.xml", "<contacts/>")
+
+    def expected_kit(self):
+        """Every file but the autorun ones, the prerequisites, the mirrored files, contacts.xml."""
+        kit = {p: d for p, d in self.files.items() if p.rsplit("/", 1)[-1] not in self.autorun}
+        kit.update(self.prereqs, **self.mirrored)
+        kit["contacts.xml"] = b"<contacts/>"
+        return kit
+
+    def started(self, name=""):
+        """The command line and current folder of setup.exe, or of the program `name`."""
+        with open(os.path.join(self.snapshot, "setup" + name), encoding="utf-8") as f:
+            command, folder = f.read().splitlines()
+        return command, folder.rstrip("\\")
+
+
+class KitRun(unittest.TestCase):
+    """Whole runs of a Kit, each with the checks every run must pass."""
+
+    def run_kit(self, kit, outcome, lines=(), requested=None, options="/silent", env=None,
+                during=None):
+        """One run, its log lines returned, with the standing checks: exit code 0; nothing written
+        outside the kit folder (the URL cache, the kit list's copy and the log aside); %temp% as
+        before; setup.exe started only for a whole kit, byte for byte what the server holds, and
+        no program but the kit's; the failure message once for a failure, else never.
+        `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
+        earlier), "declined" or "cancelled". Each of `lines` starts a log line ("@path@": the
+        kit's URL of path, "@app@": the application folder); `requested`: the exact kit paths
+        fetched; `during(kit, running)` plays the user meanwhile."""
+        prefix, server = kit.prefix, kit.server
+        os.makedirs(kit.snapshot, exist_ok=True)
+        temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
+        env = {"WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup")),
+               "WENVAROTH_TEST_STALL_MS": str(STALL_MS), **(env or {})}
+        kit.started_at = time.monotonic()
+        running = kit.app.start(options, parent_name=PARENT, env=env)
+        try:
+            if during:
+                during(kit, running)
+            code = running.wait(120).returncode
+        finally:
+            running.kill()
+        kit.ended = time.monotonic()
+        kit.requests = [p[len(kit.base):] for _, p in server.requests if p.startswith(kit.base)]
+        log = kit.app.log_lines()
+        context = "\n".join(log[-30:])
+        self.assertEqual(code, 0, context + running.stderr[-1000:])
+        self.assertEqual(prefix.temp_entries(), temp_before, context)
+        drive_after = self.drive_c_state(kit)
+        self.assertEqual(sorted(p for p in set(drive_before) | set(drive_after)
+                                if drive_before.get(p) != drive_after.get(p)), [],
+                         "written outside the kit folder\n" + context)
+        started = os.path.exists(os.path.join(kit.snapshot, "setup"))
+        self.assertEqual(started, outcome == "handed", "setup.exe started: %s\n%s"
+                         % (started, context))
+        self.assertEqual(any("setupCommandLine(" in line for line in log), started, context)
+        # Only setup.exe and the kit's autorun programs ever ran.
+        ran = {n for n in os.listdir(kit.snapshot) if n.startswith("setup.")} - {"setup.kit"}
+        self.assertLessEqual(ran, {"setup." + name for name in kit.autorun})
+        if started:
+            self.assert_kit_arrived_whole(kit)
+        reported = [l for l in log if l.startswith("[WENVAROTH] MessageBox(%s, " % FAILED_TEXT)]
+        self.assertEqual(len(reported), 1 if outcome.startswith("failed") else 0, context)
+        if reported and kit.manifest_text is None:
+            self.assertEqual(reported[0], "[WENVAROTH] MessageBox(%s, %s)%s" % (
+                FAILED_TEXT, CAPTION, "" if outcome == "failed_list" else " "))
+        self.assertEqual("[WENVAROTH] Download canceled!" in log, outcome == "cancelled", context)
+        for line in lines:
+            line = re.sub(r"@([^@]*)@", lambda m: prefix.win(kit.app.folder)
+                          if m.group(1) == "app" else server.url(kit.base + m.group(1)), line)
+            self.assertTrue(any(l.startswith(line) for l in log), line + "\n" + context)
+        if requested is not None:
+            self.assertEqual(kit.requests, requested)
+        return log
+
+    def drive_c_state(self, kit):
+        state = {}
+        skip = {os.path.join(kit.app.folder, name) for name in ("kitmd5.dat", "test.log")}
+        for here, dirs, files in os.walk(kit.prefix.drive_c):
+            dirs[:] = [d for d in dirs if d not in PLATFORM_FOLDERS and os.path.join(here, d) not in
+                       (kit.prefix.temp, kit.snapshot, os.path.join(kit.app.folder, "parent"))]
+            for path in (os.path.join(here, name) for name in files):
+                if path not in skip and os.path.lexists(path):
+                    info = os.lstat(path)
+                    state[path] = (info.st_size, info.st_mtime_ns)
+        return state
+
+    def assert_kit_arrived_whole(self, kit):
+        root, found = os.path.join(kit.snapshot, "setup.kit"), {}
+        for here, _, files in os.walk(root):
+            for name in files:
+                with open(os.path.join(here, name), "rb") as f:
+                    found[os.path.relpath(f.name, root).replace(os.sep, "/")] = f.read()
+        expected = kit.expected_kit()
+        self.assertEqual(sorted(found), sorted(expected), "setup.exe saw another set of files")
+        for path, data in expected.items():
+            self.assertTrue(path == "setup.xml" or found[path] == data,
+                            "%s arrived changed (%d of %d bytes)"
+                            % (path, len(found[path]), len(data)))
+        if kit.setup_xml is not None:
+            self.assertEqual(found["setup.xml"], kit.setup_xml)
+        else:
+            self.assertIn(b"<mode>patched</mode>", found["setup.xml"])
+            self.assertIn(b"<affiliate_source>partner7</affiliate_source>", found["setup.xml"])

@@ -4,7 +4,6 @@ import re
 import subprocess
 import unittest
 
-import peimports
 from harness import HERE, PRODUCT_EXE, TEST_EXE
 
 DIST = os.path.dirname(os.path.dirname(PRODUCT_EXE))
@@ -19,94 +18,79 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "shlwapi.dll", "ole3
                "advapi32.dll", "gdi32.dll"}
 
 
+def shipped(arch, name):
+    with open(os.path.join(DIST, arch, name), "rb") as f:
+        return f.read()
+
+
 def dump(arch, name):
-    return subprocess.run([OBJDUMP[arch], "-p", os.path.join(DIST, arch, name)],
+    """objdump's account of a file, and its import tables: {dll: [name or "#ordinal", ...]}."""
+    info = subprocess.run([OBJDUMP[arch], "-p", os.path.join(DIST, arch, name)],
                           stdout=subprocess.PIPE, text=True, check=True).stdout
+    imports = {}
+    for block in info.split("\tDLL Name: ")[1:]:
+        entries = re.findall(r"^\t[0-9a-f]+\s+(\d+)\s+(\S+)$", block.split("\n\n")[0], re.M)
+        imports[block.split()[0].lower()] = ["#" + hint if entry == "<none>" else entry
+                                             for hint, entry in entries]
+    return info, imports
 
 
 class ShippedFiles(unittest.TestCase):
-    def test_gui_executables_importing_system_dlls_only(self):
-        for arch in ("x86", "x64"):
-            with self.subTest(arch=arch):
-                info = dump(arch, "wenvaroth.exe")
-                self.assertRegex(info, r"Subsystem\s+00000002")  # Windows GUI
-                dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", info)}
-                self.assertTrue(dlls, info)
-                self.assertLessEqual(dlls, SYSTEM_DLLS)
-
     def test_product_imports_only_what_windows_xp_exports(self):
         # The 32-bit build cannot run here, so its import tables are the proof that Windows XP SP3
         # (and so Vista and 7) will load it: the loader refuses a file that names one function
-        # the system's DLL lacks.
-        lists = peimports.read_export_lists(XP_EXPORTS)
+        # the system's DLL lacks. A DLL without a list fails.
+        lists = {}
+        for entry in os.listdir(XP_EXPORTS):
+            if entry.endswith(".txt"):
+                with open(os.path.join(XP_EXPORTS, entry), encoding="ascii") as f:
+                    lists[entry[:-4].lower() + ".dll"] = {line.strip() for line in f}
         total, problems = 0, []
         for name in ("wenvaroth.exe", "wenvaroth.ui"):
-            checked, missing = peimports.unlisted(os.path.join(DIST, "x86", name), lists)
-            total += checked
-            problems += missing
+            info, imports = dump("x86", name)
+            for dll, entries in imports.items():
+                total += len(entries)
+                problems += ["%s: %s!%s" % (name, dll, e) for e in entries
+                             if e not in lists.get(dll, ())]
+            # objdump does not list delay-load tables, so there must be none; and the GNU linker
+            # files a delay-load library made by dlltool in neither table, leaving only its
+            # DLL's name in the file. The one known name is the shared GCC library, which the
+            # runtime only asks whether it is loaded and does without.
+            self.assertRegex(info, r"Entry d 0+ 0+ Delay Import Directory")
+            named = {m.decode().lower() for m in
+                     re.findall(rb"[\w.-]+\.dll(?![\w.])", shipped("x86", name), re.I)}
+            self.assertEqual(named - set(imports) - {"libgcc_s_dw2-1.dll"}, set(), name)
+            # XP (5.1) refuses an executable whose header asks for a later subsystem version.
+            version = tuple(int(re.search(r"%sSubsystemVersion\s+(\d+)" % part, info).group(1))
+                            for part in ("Major", "Minor"))
+            self.assertLessEqual(version, (5, 1), name)
         print("\n%d imported names checked against the Windows XP SP3 export lists" % total)
+        self.assertGreater(total, 50)  # a reading that found nothing would let every import by
         self.assertEqual(problems, [], "imports Windows XP SP3 lacks:\n" + "\n".join(problems))
-        # XP (5.1) refuses an executable whose header asks for a later subsystem version.
-        info = dump("x86", "wenvaroth.exe")
-        version = tuple(int(re.search(r"%sSubsystemVersion\s+(\d+)" % part, info).group(1))
-                        for part in ("Major", "Minor"))
-        self.assertLessEqual(version, (5, 1))
 
-    def test_no_dll_is_named_beyond_the_import_tables(self):
-        # A delay-load library made by dlltool leaves its DLL's name in the file, but the GNU
-        # linker files it in neither table read above. The one known name is the shared GCC
-        # library, which the runtime only asks whether it is loaded and does without.
-        for name in ("wenvaroth.exe", "wenvaroth.ui"):
-            path = os.path.join(DIST, "x86", name)
-            imported = {dll.lower() for dll, _ in peimports.imports(path)}
-            unexplained = peimports.named_dlls(path) - imported - {"libgcc_s_dw2-1.dll"}
-            self.assertEqual(unexplained, set(), name)
-
-    def test_import_reader_agrees_with_objdump(self):
-        # A reader that found nothing would let every import through.
-        info = dump("x86", "wenvaroth.exe")
-        listed = set()
-        for block in info.split("DLL Name: ")[1:]:
-            dll = block.split()[0].lower()
-            names = re.findall(r"^\t[0-9a-f]+\s+\d+\s+(\S+)$", block, re.M)
-            listed |= {dll + "!" + n for n in names}
-        read = {dll.lower() + "!" + n for dll, names in
-                peimports.imports(os.path.join(DIST, "x86", "wenvaroth.exe")) for n in names}
-        self.assertGreater(len(read), 50)
-        self.assertEqual(read, listed)
-
-    def test_application_manifest_is_embedded(self):
-        for arch in ("x86", "x64"):
-            with open(os.path.join(DIST, arch, "wenvaroth.exe"), "rb") as f:
-                data = f.read()
-            for text in (b'level="requireAdministrator"',
-                         b"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
-                         b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
-                         b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'):
-                self.assertIn(text, data, arch)
-
-    def test_resource_library_has_no_code(self):
-        for arch in ("x86", "x64"):
-            info = dump(arch, "wenvaroth.ui")
-            self.assertRegex(info, r"AddressOfEntryPoint\s+0+\s")
-            self.assertNotRegex(info, r"DLL Name:")
-            with open(os.path.join(DIST, arch, "wenvaroth.ui"), "rb") as f:
-                data = f.read()
-            self.assertIn("Downloading installer:".encode("utf-16-le"), data)
-
-    def test_shipped_files_carry_no_test_hook(self):
+    def test_gui_program_of_system_dlls_with_its_manifest_code_free_library_no_test_hook(self):
         hook = "WENVAROTH_TEST_OS"
         with open(TEST_EXE, "rb") as f:
             self.assertIn(hook.encode("utf-16-le"), f.read())
         for arch in ("x86", "x64"):
-            for name in ("wenvaroth.exe", "wenvaroth.ui"):
-                with open(os.path.join(DIST, arch, name), "rb") as f:
-                    data = f.read()
-                self.assertNotIn(hook.encode("utf-16-le"), data, arch + "/" + name)
-                self.assertNotIn(hook.encode("ascii"), data, arch + "/" + name)
-
-    def test_product_size(self):
-        size = os.path.getsize(os.path.join(DIST, "x86", "wenvaroth.exe"))
+            info, imports = dump(arch, "wenvaroth.exe")
+            self.assertRegex(info, r"Subsystem\s+00000002")  # Windows GUI
+            self.assertTrue(imports, info)
+            self.assertLessEqual(set(imports), SYSTEM_DLLS, arch)
+            exe, ui = shipped(arch, "wenvaroth.exe"), shipped(arch, "wenvaroth.ui")
+            for text in (b'level="requireAdministrator"',
+                         b"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                         b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                         b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'):
+                self.assertIn(text, exe, arch)
+            info, imports = dump(arch, "wenvaroth.ui")
+            self.assertRegex(info, r"AddressOfEntryPoint\s+0+\s")
+            self.assertEqual(imports, {})
+            self.assertIn("Downloading installer:".encode("utf-16-le"), ui)
+            for data in (exe, ui):
+                self.assertNotIn(hook.encode("utf-16-le"), data, arch)
+                self.assertNotIn(hook.encode("ascii"), data, arch)
+        size = len(shipped("x86", "wenvaroth.exe"))
         print("\ndist/x86/wenvaroth.exe: %d bytes" % size)
         self.assertLess(size, 200 * 1024)
 

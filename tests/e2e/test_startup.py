@@ -1,12 +1,12 @@
 """Start-up as a parent program meets it: options from the parent's command line only, the log,
-the parent's path, the operating-system stop as Wine answers (string 118), planted resource
-libraries, an unknown own folder. Every run_app checks exit code 0, %temp% unchanged, stamps."""
+the parent's path, the operating-system stop (string 118), planted resource libraries, an unknown
+own folder. Every run_app checks exit code 0, %temp% unchanged, stamps."""
 import os
 import re
 import shutil
 import unittest
 
-from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, Prefix, tool
+from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver
 
 MANIFEST = ("<locations><manufacturerName>%s</manufacturerName><defaultProductName>%s"
             "</defaultProductName><x86><base_url>http://127.0.0.1:9/kit</base_url></x86>"
@@ -40,16 +40,19 @@ def planted_ui(text):
     return data.replace(old, new)
 
 
+def new_app(exe=None, ui=None):
+    app = prefix.new_app(exe=exe)
+    app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
+    if ui is not None:
+        app.write("wenvaroth.ui", ui)
+    return app
+
+
 class Startup(unittest.TestCase):
-    def run_app(self, options="/silent", parent="launcher.exe", exe=None, ui=None, **kwargs):
-        app = prefix.new_app(exe=exe)
-        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
-        if ui is not None:
-            app.write("wenvaroth.ui", ui)
-        os.makedirs(os.path.dirname(os.path.join(app.folder, "parent", parent)), exist_ok=True)
-        shutil.copy(LAUNCHER, os.path.join(app.folder, "parent", parent))
+    def run_app(self, options="/silent", exe=None, ui=None, **kwargs):
+        app = new_app(exe, ui)
         before = prefix.temp_entries()
-        result = app.run(options, parent_name=parent, timeout=60, **kwargs)
+        result = app.run(options, timeout=60, **kwargs)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(prefix.temp_entries(), before)
         for line in app.log_text().splitlines():
@@ -59,17 +62,17 @@ class Startup(unittest.TestCase):
     def answer_box(self, running, caption):
         """Presses OK on the message box titled `caption`; its text once the program has ended."""
         try:
-            answer = prefix.run(tool("uidriver"), "answer", caption, "ok", "30000", timeout=60)
-            self.assertEqual(answer.returncode, 0, answer.stdout + answer.stderr)
-            self.assertEqual(running.wait(60), 0)
+            code, box = driver(prefix, "answer", caption, "ok", "30000")
+            self.assertEqual(code, 0)
+            self.assertEqual(running.wait(60).returncode, 0)
         finally:
             running.kill()
-        return answer.stdout.splitlines()[0]
+        return box["text"]
 
     def test_options_and_path_come_from_the_parent(self):
         for parent in ("launcher.exe", "my vendor app/run me.exe", "product[partner7].exe"):
             with self.subTest(parent=parent):
-                app, lines = self.run_app(parent=parent)
+                app, lines = self.run_app(parent_name=parent)
                 self.assertEqual(lines[0], "[WENVAROTH] is Silent Install")
                 self.assertIn("[WENVAROTH] HIDE WINDOW", lines)
                 named = [l for l in lines if l.startswith("[WENVAROTH] Parent process name: ")]
@@ -89,58 +92,51 @@ class Startup(unittest.TestCase):
                 self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
 
     def test_log_without_value_goes_to_the_current_folder_and_appends(self):
-        app = prefix.new_app()
-        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
-        work = os.path.join(app.folder, "work")
+        app = new_app()
+        work, linked = os.path.join(app.folder, "work"), os.path.join(app.folder, "linked")
+        log = os.path.join(work, "downloaderlog.txt")
         os.makedirs(work)
+        os.makedirs(linked)
         for _ in range(2):
             self.assertEqual(prefix.run(LAUNCHER, prefix.win(app.exe), "/log", "/silent",
                                         cwd=work).returncode, 0)
         self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
-        with open(os.path.join(work, "downloaderlog.txt"), "rb") as f:
-            text = f.read().decode("latin-1")
-        self.assertEqual(text.count("[WENVAROTH] is Silent Install"), 2)
-        self.assertIn("\r\n", text)
+        with open(log, "rb") as f:
+            text = f.read()
+        self.assertEqual(text.count(b"[WENVAROTH] is Silent Install\r\n"), 2)
         # A second name for a file (a planted hard link) is never appended through.
-        linked = os.path.join(app.folder, "linked")
-        os.makedirs(linked)
-        os.link(os.path.join(work, "downloaderlog.txt"), os.path.join(linked, "downloaderlog.txt"))
+        os.link(log, os.path.join(linked, "downloaderlog.txt"))
         self.assertEqual(prefix.run(LAUNCHER, prefix.win(app.exe), "/log", "/silent",
                                     cwd=linked).returncode, 0)
-        with open(os.path.join(work, "downloaderlog.txt"), "rb") as f:
-            self.assertEqual(f.read().decode("latin-1"), text)
+        with open(log, "rb") as f:
+            self.assertEqual(f.read(), text)
 
-    def test_unsupported_codes_of_the_test_variant(self):
-        for answers in ("0,5,0,1,", "0,6,2,1,", "0,6,1,3,", "1,6,1,1,"):
-            with self.subTest(answers=answers):
-                _, lines = self.run_app(env={"WENVAROTH_TEST_OS": answers})
+    def test_operating_system_stop_with_its_own_or_a_fitting_translated_text(self):
+        # The test variant stops for each unsupported answer. Wine answers the server query with
+        # yes, so the shipped program stops too; a planted library's string 118 is taken only
+        # with the program's own conversions: with any other it would read or write through
+        # made-up arguments.
+        rows = [(TEST_EXE, answers, None, True)
+                for answers in ("0,5,0,1,", "0,6,2,1,", "0,6,1,3,", "1,6,1,1,")]
+        rows += [(PRODUCT_EXE, None, text, taken) for text, taken in (
+            (OS_TEXT, True), ("%s cannot be installed on %s operating system!!!", False),
+            ("%s cannot be installed on your operating syst%n.", False),
+            ("%d cannot be installed on your operating system.", False), (TRANSLATION, True))]
+        for exe, answers, text, taken in rows:
+            with self.subTest(answers=answers, text=text):
+                _, lines = self.run_app(exe=exe, ui=text and planted_ui(text),
+                                        env=answers and {"WENVAROTH_TEST_OS": answers})
                 self.assertIn(OS_LINE, lines)
-                self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
-
-    def test_shipped_program_stops_with_its_own_or_a_fitting_translated_text(self):
-        # Wine answers the server query with yes, so the shipped program shows string 118. A
-        # planted library's text is taken only with the program's own conversions: with any
-        # other it would read or write through made-up arguments.
-        for text, taken in ((OS_TEXT, True),
-                            ("%s cannot be installed on %s operating system!!!", False),
-                            ("%s cannot be installed on your operating syst%n.", False),
-                            ("%d cannot be installed on your operating system.", False),
-                            (TRANSLATION, True)):
-            with self.subTest(text=text):
-                _, lines = self.run_app(exe=PRODUCT_EXE, ui=planted_ui(text))
-                self.assertIn(OS_LINE, lines)
-                shown = (text if taken else OS_TEXT) % "Example Product"
+                shown = (text if taken and text else OS_TEXT) % "Example Product"
                 self.assertIn("[WENVAROTH] MessageBox(%s, Example Maker)" % shown, lines)
                 self.assertEqual([l for l in lines if "resource library" in l],
                                  [] if taken else [REFUSED])
-                self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)
+                self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
 
     def test_the_stop_is_a_message_box_with_the_translation(self):
-        app = prefix.new_app(exe=PRODUCT_EXE)
-        app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
-        app.write("wenvaroth.ui", planted_ui(TRANSLATION))
+        app = new_app(PRODUCT_EXE, planted_ui(TRANSLATION))
         self.assertEqual(self.answer_box(app.start(""), "Example Maker"),
-                         "text=" + TRANSLATION % "Example Product")
+                         TRANSLATION % "Example Product")
         self.assertFalse(any(l.startswith("[WENVAROTH] MessageBox(") for l in app.log_lines()))
 
     def test_an_unknown_own_folder_reads_loads_and_writes_nothing(self):
@@ -157,7 +153,7 @@ class Startup(unittest.TestCase):
                 f.write(planted_ui(TRANSLATION))
         shutil.copy(PRODUCT_EXE, os.path.join(deep, "wenvaroth.exe"))
         running = prefix.start(os.path.join(deep, "wenvaroth.exe"), cwd=work)
-        self.assertEqual(self.answer_box(running, ""), "text=" + FOLDER_TEXT)
+        self.assertEqual(self.answer_box(running, ""), FOLDER_TEXT)
         self.assertEqual(sorted(os.listdir(work)), ["locations.xml", "wenvaroth.ui"])
 
 

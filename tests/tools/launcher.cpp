@@ -1,8 +1,7 @@
 // Plays the bootstrapper's parent. Usage: launcher.exe BOOTSTRAPPER [anything...]
 // Its own command line is what the bootstrapper reads its options from. The bootstrapper itself
 // is started with the text of WENVAROTH_OWN_ARGS on its own command line (options there must
-// have no effect). The launcher waits and exits with the bootstrapper's exit code; it prints the
-// code and the child's process id.
+// have no effect). The launcher waits and exits with the bootstrapper's exit code.
 #include <windows.h>
 
 #include <cstdio>
@@ -30,6 +29,5 @@ int wmain(int argc, wchar_t** argv) {
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
-    wprintf(L"exit=%lu\n", code);
     return static_cast<int>(code);
 }

@@ -1,13 +1,12 @@
 // Plays the user in front of the progress window, from outside the program under test.
 //
 //   uidriver find TITLE MS          waits for a dialog titled TITLE; prints "visible=0|1",
-//                                   "rect=L,T,R,B" (screen), "title=..." and "control ID=TEXT"
-//                                   for each control
+//                                   "rect=L,T,R,B" (screen) and "control ID=TEXT" for each
+//                                   control
 //   uidriver close TITLE            asks the dialog to close as its title-bar button does
 //   uidriver answer CAPTION BUTTON MS
 //                                   waits for a visible message box titled CAPTION that has BUTTON
 //                                   (yes, no or ok), prints "text=..." and presses the button
-//   uidriver gone TITLE MS          waits until no dialog titled TITLE is left
 //
 // Every wait is bounded by MS milliseconds. Exit code 0 on success, 1 on a time-out or a missing
 // window, 2 on a usage error.
@@ -73,24 +72,18 @@ BOOL CALLBACK printControl(HWND control, LPARAM) {
 
 int find(const wchar_t* title, DWORD milliseconds) {
     HWND dialog = waitForDialog(title, 0, milliseconds);
-    if (dialog == nullptr) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (dialog == nullptr) return 1;
     RECT rect = {};
     GetWindowRect(dialog, &rect);
-    wprintf(L"visible=%d\nrect=%ld,%ld,%ld,%ld\ntitle=%ls\n", IsWindowVisible(dialog) ? 1 : 0,
-            rect.left, rect.top, rect.right, rect.bottom, textOf(dialog).c_str());
+    wprintf(L"visible=%d\nrect=%ld,%ld,%ld,%ld\n", IsWindowVisible(dialog) ? 1 : 0, rect.left,
+            rect.top, rect.right, rect.bottom);
     EnumChildWindows(dialog, printControl, 0);
     return 0;
 }
 
 int close(const wchar_t* title) {
     HWND dialog = findDialog(title, 0);
-    if (dialog == nullptr || !PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0)) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (dialog == nullptr || !PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0)) return 1;
     return 0;
 }
 
@@ -101,27 +94,12 @@ int answer(const wchar_t* caption, const wchar_t* buttonName, DWORD milliseconds
                                                     : 0;
     if (button == 0) return 2;
     HWND box = waitForDialog(caption, button, milliseconds);
-    if (box == nullptr) {
-        wprintf(L"not found\n");
-        return 1;
-    }
+    if (box == nullptr) return 1;
     // The message text is the static control with id 0xFFFF.
     HWND text = GetDlgItem(box, 0xFFFF);
     wprintf(L"text=%ls\n", text != nullptr ? textOf(text).c_str() : L"");
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
-    return 0;
-}
-
-int gone(const wchar_t* title, DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    while (findDialog(title, 0) != nullptr) {
-        if (GetTickCount() - start >= milliseconds) {
-            wprintf(L"still there\n");
-            return 1;
-        }
-        Sleep(50);
-    }
     return 0;
 }
 
@@ -135,8 +113,6 @@ int wmain(int argc, wchar_t** argv) {
         code = close(argv[2]);
     } else if (argc == 5 && wcscmp(argv[1], L"answer") == 0) {
         code = answer(argv[2], argv[3], wcstoul(argv[4], nullptr, 10));
-    } else if (argc == 4 && wcscmp(argv[1], L"gone") == 0) {
-        code = gone(argv[2], wcstoul(argv[3], nullptr, 10));
     }
     if (code == 2) fwprintf(stderr, L"usage: see the top of uidriver.cpp\n");
     fflush(stdout);
