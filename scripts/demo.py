@@ -49,12 +49,18 @@ def main():
         print("== bootstrapper exit code: %d" % result.returncode)
         print("== log (%s)" % prefix.win(app.log))
         print(app.log_text().rstrip())
-        print("== what the stand-in setup.exe received")
+        print("== what the stand-in setup.exe received (command line, current folder)")
         print(open(report, encoding="utf-8").read().rstrip() if os.path.exists(report)
               else "(setup.exe did not run)")
-        if os.path.exists(report + ".setup.xml"):
+        kit = report + ".kit"  # the stand-in's copy of the kit folder it was handed
+        if os.path.isdir(kit):
+            print("== the kit folder as setup.exe saw it")
+            for here, _, names in sorted(os.walk(kit)):
+                for name in sorted(names):
+                    path = os.path.join(here, name)
+                    print("%s (%d bytes)" % (os.path.relpath(path, kit), os.path.getsize(path)))
             print("== setup.xml as setup.exe saw it")
-            print(open(report + ".setup.xml", encoding="utf-8").read().rstrip())
+            print(open(os.path.join(kit, "setup.xml"), encoding="utf-8").read().rstrip())
         print("== requests served: %s" % ", ".join(p for _, p in server.requests))
         print("== left in %%temp%% afterwards: %s" % (prefix.temp_entries() or "nothing"))
         ok = result.returncode == 0 and os.path.exists(report)
