@@ -190,8 +190,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         status = fault.get("status", 200 if body is not None else 404)
         if status != 200:
             body = b"<html>error</html>"
-        self.send_response(status)
         headers = {"Content-Type": "application/octet-stream", **fault.get("headers", {})}
+        if fault.get("revalidate") and body is not None:
+            # Answers a conditional request for a copy the client already holds with 304.
+            headers["Last-Modified"] = "Mon, 07 Dec 2026 00:00:00 GMT"
+            if self.headers.get("If-Modified-Since") or self.headers.get("If-None-Match"):
+                server.not_modified.append(path)
+                status, body = 304, b""
+        self.send_response(status)
         if fault.get("no_length"):
             headers["Connection"] = "close"
         else:
@@ -252,6 +258,7 @@ class KitServer:
         self.faults = {}
         self.requests = []
         self.stalls = {}
+        self.not_modified = []  # paths answered 304
         self._release = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
@@ -391,6 +398,7 @@ class KitRun(unittest.TestCase):
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
+        first_line, first_request = len(kit.app.log_lines()), len(server.requests)  # re-runs
         env = {"WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup")),
                "WENVAROTH_TEST_STALL_MS": str(STALL_MS), **(env or {})}
         kit.started_at = time.monotonic()
@@ -402,8 +410,9 @@ class KitRun(unittest.TestCase):
         finally:
             running.kill()
         kit.ended = time.monotonic()
-        kit.requests = [p[len(kit.base):] for _, p in server.requests if p.startswith(kit.base)]
-        log = kit.app.log_lines()
+        kit.requests = [p[len(kit.base):] for _, p in server.requests[first_request:]
+                        if p.startswith(kit.base)]
+        log = kit.app.log_lines()[first_line:]
         context = "\n".join(log[-30:])
         self.assertEqual(code, 0, context + running.stderr[-1000:])
         self.assertEqual(prefix.temp_entries(), temp_before, context)
