@@ -1,49 +1,116 @@
-// Start-up decisions: operating-system code, affiliate tag, free space, bounded texts, the
-// per-thread text buffers.
-#include <gtest/gtest.h>
+// Start-up rules at edges that whole runs do not reach: options, the log, the operating-system
+// code, the affiliate tag, free space, bounded texts and a resource library's conversions. (The
+// runs themselves, and the stop on an unsupported system, are end-to-end cases.)
+#include "tests/unit/support.h"
 
 #include "app/mainflow.h"
+#include "app/options.h"
 #include "app/osversion.h"
-#include "base/runstate.h"
-#include "res/resource.h"
+#include "sys/parentprocess.h"
 
+namespace unit_test {
 namespace {
 
+TEST(ParseOptions, NamesAndValues) {
+    struct Case {
+        const wchar_t* text;
+        OptionMap options;
+    } const cases[] = {
+        {L"", {}},
+        // Inner colons stay, one trailing colon goes.
+        {L"/silent /log:C:\\x\\dl.txt /other:a:b:",
+         {{L"silent", L""}, {L"log", L"C:\\x\\dl.txt"}, {L"other", L"a:b"}}},
+        {L"/log:", {{L"log", L""}}},
+        // Names are case-sensitive and need a slash outside quotes.
+        {L"/Silent /SILENT -silent \"/silent\"", {{L"Silent", L""}, {L"SILENT", L""}}},
+        {L"/log:a /log:b", {{L"log", L"a"}}},  // the first occurrence wins
+        {L"/log:\"C:\\my  logs\\dl.txt\" /silent",
+         {{L"log", L"C:\\my  logs\\dl.txt"}, {L"silent", L""}}},
+        {L"/log:\"\"", {{L"log", L""}}},
+        {L"/log:C:\\my logs\\dl.txt", {{L"log", L"C:\\my"}}},
+        // The parent's program path is never an option.
+        {L"\"C:\\Program Files\\Vendor App\\run.exe\" /silent", {{L"silent", L""}}},
+        // An unterminated quote swallows the rest.
+        {L"/log:\"C:\\a.txt /silent", {{L"log", L"C:\\a.txt /silen"}}},
+        {L"/silent\t/log", {{L"silent\t/log", L""}}},  // tabs are ordinary characters
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        EXPECT_EQ(parseOptions(c.text), c.options);
+    }
+}
+
+// The parent's command line is read with the length its own memory states: an odd or overstated
+// length must give a defined text, never one that runs past what was copied.
+TEST(ParentCommandLine, LengthFromTheOtherProcessIsBoundedByTheCopy) {
+    const wchar_t text[] = L"/log /silent";
+    // Byte counts: the odd byte of 5 is no whole character.
+    const std::pair<size_t, const wchar_t*> cases[] = {
+        {0, L""}, {1, L""}, {5, L"/l"}, {10, L"/log "}, {26, L"/log /silent"}};
+    for (const auto& c : cases) {
+        GuardedString result;
+        EXPECT_TRUE(readRemoteText(GetCurrentProcess(), text, c.first, &result));
+        EXPECT_STREQ(result.c_str(), c.second) << c.first;
+    }
+    GuardedString unread;
+    EXPECT_FALSE(readRemoteText(GetCurrentProcess(), nullptr, 8, &unread));
+    EXPECT_STREQ(unread.c_str(), L"");
+}
+
+TEST(LogPath, NamesAFileNeverADevice) {
+    for (const wchar_t* path : {L"downloaderlog.txt", L"\\\\server\\share\\dl.txt", L"C:\\COM10",
+                                L"C:\\nul\\dl.txt", L"C:\\logs\\console.log"}) {
+        EXPECT_TRUE(isPlainFilePath(path)) << testing::PrintToString(path);
+    }
+    for (const wchar_t* path :
+         {L"\\\\.\\PhysicalDrive0", L"//./COM1", L"\\\\?\\C:\\dl.txt", L"\\??\\C:\\dl.txt", L"NUL",
+          L"C:\\logs\\nul.txt", L"Con .log", L"C:com1", L"lpt9:", L"C:/x/CONOUT$"}) {
+        EXPECT_FALSE(isPlainFilePath(path)) << testing::PrintToString(path);
+    }
+}
+
+using Log = TempFolderTest;  // with the log open beside the test's folder
+
+TEST_F(Log, EachCallOneWholeLineFlushedAtOnce) {
+    writeLog(L"[WENVAROTH] path %s", L"C:\\100%d\\a.txt");  // a value is never read as a format
+    // Flushed per line: another reader sees it before the file is closed.
+    EXPECT_NE(readFile(m_logFile).find("] [WENVAROTH] path C:\\100%d\\a.txt\r\n"),
+              std::string::npos);
+    writeLog(L"a\u00e9b\u4e2dc %s", L"\u0416end");       // unrepresentable characters become "?"
+    writeLog(L"%s|", std::wstring(5000, L'x').c_str());  // long messages are not cut
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"[WENVAROTH] path C:\\100%d\\a.txt",
+                                                    "a\xe9"
+                                                    "b?c ?end",
+                                                    std::string(5000, 'x') + "|"}));
+}
+
+// (Windows 2000 and 8, servers and a server answer are stops of end-to-end cases.)
 TEST(OperatingSystemCode, ClassifiesEveryRow) {
     const BYTE ws = VER_NT_WORKSTATION, server = VER_NT_SERVER;
     struct Case {
         DWORD major, minor;
         BYTE type;
         const wchar_t* servicePack;
-        BOOL isServer, versionOk;
         int code;
     } const cases[] = {
-        {5, 0, ws, L"", FALSE, TRUE, 0},
-        {5, 1, ws, L"", FALSE, TRUE, 1},
-        {5, 2, server, L"", FALSE, TRUE, 1},  // product type not looked at on 5.x
-        {4, 9, ws, L"", FALSE, TRUE, 0},
-        {6, 0, ws, L"", FALSE, TRUE, 2},
-        {6, 0, ws, L"Service Pack 2", FALSE, TRUE, 3},
-        {6, 0, server, L"Service Pack 2", FALSE, TRUE, 0},
-        {6, 1, ws, L"", FALSE, TRUE, 4},
-        {6, 1, ws, L"Service Pack 1", FALSE, TRUE, 4},
-        {6, 1, VER_NT_DOMAIN_CONTROLLER, L"", FALSE, TRUE, 0},
-        {6, 2, ws, L"", FALSE, TRUE, 0},
-        {10, 0, ws, L"", FALSE, TRUE, 2},  // only the minor version counts from 6 on
-        {6, 1, ws, L"", TRUE, TRUE, 0},    // the server answer wins
-        {6, 1, ws, L"", FALSE, FALSE, 0},  // a failed query
+        {5, 1, ws, L"", 1},
+        {5, 2, server, L"", 1},  // product type not looked at on 5.x
+        {6, 0, ws, L"", 2},
+        {6, 0, ws, L"Service Pack 2", 3},
+        {6, 0, server, L"Service Pack 2", 0},
+        {6, 1, ws, L"Service Pack 1", 4},
+        {10, 0, ws, L"", 2},  // only the minor version counts from 6 on
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.major << "." << c.minor << " type " << int(c.type)
-                                        << " server " << c.isServer << " ok " << c.versionOk);
         OsProbeAnswers a = {};
-        a.isServer = c.isServer;
-        a.versionOk = c.versionOk;
+        a.versionOk = TRUE;
         a.version.dwMajorVersion = c.major;
         a.version.dwMinorVersion = c.minor;
         a.version.wProductType = c.type;
         wcsncpy(a.version.szCSDVersion, c.servicePack, 127);
-        EXPECT_EQ(classifyOs(a), c.code);
+        EXPECT_EQ(classifyOs(a), c.code) << c.major << "." << c.minor << " type " << int(c.type);
+        a.versionOk = FALSE;  // a failed query
+        EXPECT_EQ(classifyOs(a), 0);
     }
 }
 
@@ -51,91 +118,56 @@ TEST(AffiliateTag, TakenFromTheParentsFileNameOnly) {
     struct Case {
         const wchar_t* parent;
         size_t room;
-        bool taken;
-        const wchar_t* tag;
+        const wchar_t* tag;  // nullptr: none taken
     } const cases[] = {
-        {L"C:\\dl\\product[partner7].exe", 260, true, L"partner7"},
-        {L"C:\\dl\\setup[].exe", 260, true, L""},
-        {L"C:\\a]\\x]y[z]w[v].exe", 260, true, L"z"},
-        {L"C:\\a[b]\\run.exe", 260, false, L""},
-        {L"C:\\dl\\product[partner7.exe", 260, false, L""},
-        {L"C:\\dl\\product]x[.exe", 260, false, L""},
-        {L"", 260, false, L""},
-        {L"C:\\p[1234567].exe", 8, true, L"1234567"},
-        {L"C:\\p[12345678].exe", 8, false, L""},  // too long for its place: refused, not cut
+        {L"C:\\dl\\setup[].exe", 260, L""},        {L"C:\\a]\\x]y[z]w[v].exe", 260, L"z"},
+        {L"C:\\a[b]\\run.exe", 260, nullptr},      {L"C:\\dl\\product[partner7.exe", 260, nullptr},
+        {L"C:\\dl\\product]x[.exe", 260, nullptr}, {L"C:\\p[1234567].exe", 8, L"1234567"},
+        {L"C:\\p[12345678].exe", 8, nullptr},  // too long for its place: refused, not cut
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.parent));
-        wchar_t tag[260];
-        wcscpy(tag, L"old");
-        EXPECT_EQ(takeAffiliateTag(c.parent, tag, c.room), c.taken);
-        EXPECT_STREQ(tag, c.tag);
+        wchar_t tag[260] = L"old";
+        EXPECT_EQ(takeAffiliateTag(c.parent, tag, c.room), c.tag != nullptr) << c.parent;
+        EXPECT_STREQ(tag, c.tag != nullptr ? c.tag : L"");
     }
 }
 
-TEST(FreeSpace, ThresholdAndShortfallRoundedUp) {
-    struct Case {
-        unsigned long long freeBytes;
-        bool enough;
-        unsigned shortfall;  // left as it was when there is enough
-    } const cases[] = {
-        {838860800ULL, true, 12345},
-        {~0ULL, true, 12345},
-        {838860799ULL, false, 1},  // one byte short still asks for a whole MB, never for 0 MB
-        {838860800ULL - 1048576ULL, false, 1},
-        {838860800ULL - 1048577ULL, false, 2},
-        {0, false, 800},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.freeBytes);
-        unsigned shortfall = 12345;
-        EXPECT_EQ(hasEnoughSpace(c.freeBytes, &shortfall), c.enough);
-        EXPECT_EQ(shortfall, c.shortfall);
+TEST(FreeSpace, ShortfallRoundedUpToWholeMegabytes) {
+    const unsigned long long need = 838860800ULL;  // 800 MB
+    // Free bytes, and the megabytes to free (0: enough).
+    const std::pair<unsigned long long, unsigned> cases[] = {
+        {need, 0}, {need - 1, 1}, {need - 1048576, 1}, {need - 1048577, 2}, {0, 800}};
+    for (const auto& c : cases) {
+        unsigned shortfall = 0;
+        EXPECT_EQ(hasEnoughSpace(c.first, &shortfall), c.second == 0) << c.first;
+        EXPECT_EQ(shortfall, c.second) << c.first;
     }
 }
 
 TEST(BoundedText, OverflowIsAReportedFailureNeverAWritePastTheEnd) {
     wchar_t buffer[8];
-    buffer[7] = L'#';
     EXPECT_TRUE(textCopy(buffer, L"1234567"));
-    EXPECT_STREQ(buffer, L"1234567");
     EXPECT_FALSE(textCopy(buffer, L"12345678"));
     EXPECT_STREQ(buffer, L"");  // no cut-off text that could name something else
     EXPECT_TRUE(textCopy(buffer, L"abc"));
     EXPECT_FALSE(textAppend(buffer, L"defgh"));
     EXPECT_STREQ(buffer, L"abc");
     EXPECT_TRUE(textAppend(buffer, L"defg"));
-    EXPECT_STREQ(buffer, L"abcdefg");
     EXPECT_FALSE(textFormat(buffer, 8, L"%s-%d", L"long", 12345));
     EXPECT_STREQ(buffer, L"");
-    EXPECT_TRUE(textFormat(buffer, 8, L"%s %d", L"ab", 42));
-    EXPECT_STREQ(buffer, L"ab 42");
-}
-
-TEST(BoundedText, PathJoinAddsOneBackslash) {
     wchar_t path[16] = L"C:\\kit";
-    EXPECT_TRUE(pathJoin(path, L"\\a"));
-    EXPECT_STREQ(path, L"C:\\kit\\a");
-    EXPECT_TRUE(pathJoin(path, L""));
-    EXPECT_STREQ(path, L"C:\\kit\\a\\");
-    EXPECT_TRUE(pathJoin(path, L"b.txt"));
+    EXPECT_TRUE(pathJoin(path, L"\\a") && pathJoin(path, L"") && pathJoin(path, L"b.txt"));
+    EXPECT_STREQ(path, L"C:\\kit\\a\\b.txt");  // one backslash between the parts
+    EXPECT_FALSE(pathJoin(path, L"c"));        // 16 characters with the terminator would not fit
     EXPECT_STREQ(path, L"C:\\kit\\a\\b.txt");
-    EXPECT_FALSE(pathJoin(path, L"c"));  // 16 characters with the terminator would not fit
-    EXPECT_STREQ(path, L"C:\\kit\\a\\b.txt");
-    wchar_t empty[4] = L"";
-    EXPECT_TRUE(pathJoin(empty, L"x"));
-    EXPECT_STREQ(empty, L"x");
 }
 
 // A resource library's text becomes a format only with the executable's own conversions: any
 // other would make the formatter read (or, with "%n", write) through a wrong argument.
 TEST(ResourceFormat, TakesOnlyTheOwnConversionsInTheirOrder) {
     const wchar_t* os = L"%s cannot be installed on your operating system.";
-    for (const wchar_t* text : {os, L"%s kann hier nicht laufen.", L"100%% sicher: %s %%s"}) {
-        EXPECT_TRUE(sameConversions(text, os)) << testing::PrintToString(text);
-    }
-    for (const wchar_t* text :
-         {L"%s %s", L"%s%n", L"%d", L"%ls", L"%10s", L"none", L"%s 100%", L""}) {
+    EXPECT_TRUE(sameConversions(L"100%% sicher: %s %%s", os));  // "%%" is no conversion
+    for (const wchar_t* text : {L"%ls", L"%10s", L"%s 100%", L"none", L""}) {
         EXPECT_FALSE(sameConversions(text, os)) << testing::PrintToString(text);
     }
     const wchar_t* space = L"Not enough free space on drive %s. Please free %d MB.";
@@ -144,24 +176,5 @@ TEST(ResourceFormat, TakesOnlyTheOwnConversionsInTheirOrder) {
     EXPECT_TRUE(sameConversions(L"none", L"nothing either"));
 }
 
-DWORD WINAPI loadOnWorker(LPVOID) {
-    getResourceText(IDS_QUIT_QUESTION);
-    return 0;
-}
-
-TEST(ResourceText, MainThreadTextSurvivesTheWorkersLoads) {
-    g_mainThreadId = GetCurrentThreadId();
-    g_resourceModule = GetModuleHandleW(nullptr);
-    const wchar_t* text = getResourceText(IDS_ESTIMATING);
-    HANDLE worker = CreateThread(nullptr, 0, loadOnWorker, nullptr, 0, nullptr);
-    ASSERT_NE(worker, nullptr);
-    WaitForSingleObject(worker, INFINITE);
-    CloseHandle(worker);
-    EXPECT_STREQ(text, L"Estimating...");
-    EXPECT_STREQ(getResourceText(IDS_NOT_ENOUGH_SPACE),
-                 L"Not enough free space on drive %s. Please free %d MB.");
-    EXPECT_STREQ(getResourceText(9999), L"");
-    g_mainThreadId = 0;
-}
-
 }  // namespace
+}  // namespace unit_test

@@ -1,17 +1,19 @@
-// The real dialog from the linked resources: what it shows at start, what its messages change,
-// and how it closes. (Its texts during a real download, and a user's No and Yes, are end-to-end
-// cases.)
-#include "support.h"
+// The progress window from the linked resources and the figures of its ticks: boundaries of the
+// texts, the freeing of posted texts and the edges of the close protocol. (Its title and texts
+// during a download, a user's No and Yes, a silent run and the log line of the worker's close
+// are end-to-end cases.)
+#include "tests/unit/support.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 
-#include <algorithm>
+#include "app/mainflow.h"
+#include "res/resource.h"
+#include "ui/progressdialog.h"
+#include "ui/progresstext.h"
 
 namespace unit_test {
 namespace {
-
-const char kQuitLine[] =
-    "[WENVAROTH] MessageBox(Are you sure you want to quit?, Example Maker). Action taken: YES";
 
 std::wstring controlText(HWND dialog, int id) {
     wchar_t text[512] = {};
@@ -24,47 +26,66 @@ int pump() {
     int quits = 0;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
+        if (message.message == WM_QUIT)
             ++quits;
-        } else {
+        else
             DispatchMessageW(&message);
-        }
     }
     return quits;
 }
 
-void setProgress(uint32_t received, uint32_t total, double rate) {
-    EnterCriticalSection(&g_stateLock);
-    g_bytesReceived = received;
-    LeaveCriticalSection(&g_stateLock);
-    g_bytesTotal = total;
-    g_transferRate = rate;
+TEST(ProgressPercent, TruncatesAndIsNotClamped) {
+    EXPECT_EQ(progressPercent(999, 1000), 99u);
+    EXPECT_EQ(progressPercent(1500, 1000), 150u);
+    EXPECT_EQ(progressPercent(5, 0), 0u);
+    // Far more than announced: the low 32 bits of 429496729500, never an undefined conversion.
+    EXPECT_EQ(progressPercent(0xFFFFFFFFu, 1), static_cast<uint32_t>(429496729500ull));
 }
 
-// A fresh dialog per test, with the globals it reads set as the main flow sets them, the log
-// captured and a cancel event; everything is gone again after the test.
-class Dialog : public TempFolderTest {
+TEST(TimeLeft, InWordsSingularOnlyForOne) {
+    g_moduleInstance = GetModuleHandleW(nullptr);
+    loadUnitTexts();
+    struct Case {
+        uint32_t seconds;
+        const wchar_t* text;
+    } const cases[] = {
+        {1, L"1 second"},
+        {60, L"1 minute and 0 seconds"},
+        {61, L"1 minute and 1 second"},
+        {3599, L"59 minutes and 59 seconds"},
+        {3661, L"1 hour, 1 minute and 1 second"},
+        {0xFFFFFFFFu, L"1193046 hours, 28 minutes and 15 seconds"},  // hours are not capped
+    };
+    for (const Case& c : cases) {
+        wchar_t text[kProgressTextChars];
+        formatTimeLeft(text, kProgressTextChars, c.seconds);
+        EXPECT_STREQ(text, c.text);
+    }
+}
+
+// A fresh dialog per test, with the globals it reads set as the main flow sets them and a cancel
+// event; everything is gone again after the test.
+class Dialog : public ::testing::Test {
   protected:
     void SetUp() override {
-        prepareRunState();
-        setProgress(0, 0, 0.0);
+        g_moduleInstance = GetModuleHandleW(nullptr);
+        CoInitialize(nullptr);  // for the taskbar button's progress
+        loadUnitTexts();
+        g_bytesTotal = 0;  // the dialog's own timer posts nothing
         g_silentMode = 0;
         g_osVersion = 1;
         g_closeRequested = 0;
-        textCopy(g_productName, L"Example Product");
+        g_quitConfirmed = 0;
         textCopy(g_messageCaption, L"Example Maker");
-        TempFolderTest::SetUp();
+        prepareLocks();
         g_cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_NE(g_cancelEvent, nullptr);
     }
     void TearDown() override {
         if (IsWindow(m_dialog)) DestroyWindow(m_dialog);
         pump();
         releaseTaskbarList();
         CloseHandle(g_cancelEvent);
-        g_cancelEvent = nullptr;
-        g_progressWindow = nullptr;
-        TempFolderTest::TearDown();
+        CoUninitialize();
     }
     HWND createDialog() {
         m_dialog = CreateDialogParamW(g_moduleInstance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
@@ -73,10 +94,6 @@ class Dialog : public TempFolderTest {
         return m_dialog;
     }
     bool cancelled() const { return WaitForSingleObject(g_cancelEvent, 0) == WAIT_OBJECT_0; }
-    size_t quitLines() const {
-        std::vector<std::string> lines = logLines();
-        return std::count(lines.begin(), lines.end(), kQuitLine);
-    }
     // The window is gone as the main flow expects it: cancelled, forgotten, its loop ended once.
     void expectClosed(HWND dialog) {
         EXPECT_EQ(pump(), 1);
@@ -88,65 +105,46 @@ class Dialog : public TempFolderTest {
     HWND m_dialog = nullptr;
 };
 
-TEST_F(Dialog, StartsHiddenPublishedEstimatingAndCentred) {
-    HWND dialog = createDialog();
-    EXPECT_EQ(g_progressWindow.load(), dialog);
-    EXPECT_FALSE(IsWindowVisible(dialog));  // the main flow shows it, or not in silent mode
-    EXPECT_EQ(controlText(dialog, IDC_SPEED_TEXT), L"Estimating...");
-    EXPECT_EQ(controlText(dialog, IDC_TIMELEFT_TEXT), L"Estimating...");
-    EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
-    RECT work, rect;
-    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
-    ASSERT_TRUE(GetWindowRect(dialog, &rect));
-    EXPECT_NEAR((rect.left + rect.right) / 2, (work.left + work.right) / 2, 1);
-    EXPECT_NEAR((rect.top + rect.bottom) / 2, (work.top + work.bottom) / 2, 1);
-}
-
-TEST(CentredPosition, KeepsTheWindowInsideTheWorkArea) {
-    struct Case {
-        RECT window, work;
-        LONG x, y;
-    } const cases[] = {
-        {{0, 0, 200, 100}, {0, 0, 1280, 994}, 540, 447},
-        // A second monitor left of the primary one: negative coordinates, truncation toward zero.
-        {{0, 0, 201, 101}, {-1024, 0, -1, 768}, -512 - 100, 384 - 50},
-        // Larger than the work area: aligned to its left and top edges.
-        {{0, 0, 2000, 1200}, {100, 50, 1380, 1074}, 100, 50},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.work.left);
-        POINT at = centeredPosition(c.window, c.work);
-        EXPECT_EQ(at.x, c.x);
-        EXPECT_EQ(at.y, c.y);
-    }
-}
-
-// One tick after another; a tick that must post nothing leaves the previous row's figures.
+// One tick after another, from the texts the window starts with; a tick that must post nothing
+// leaves the previous row's figures. The percent never becomes the dialog manager's default
+// button, whose message has the same number.
 TEST_F(Dialog, TickPostsBarSpeedAndTimeLeftOnlyWhenThereIsSomethingToShow) {
     g_osVersion = 4;  // with the taskbar button's progress too
     HWND dialog = createDialog();
-    KillTimer(dialog, PROGRESS_TIMER_ID);  // the ticks come from the test alone
+    KillTimer(dialog, PROGRESS_TIMER_ID);   // the ticks come from the test alone
+    EXPECT_FALSE(IsWindowVisible(dialog));  // the main flow shows it, or not in silent mode
+    EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
     struct Case {
         uint32_t received, total;
-        double rate;
-        UINT_PTR timer;
+        double rate;  // KB/s
         LRESULT percent;
         const wchar_t* speed;
         const wchar_t* timeLeft;
     } const cases[] = {
-        {1048576, 4194304, 256.0, PROGRESS_TIMER_ID, 25, L"256.00 KB/s", L"12 seconds"},
-        {5000000, 4194304, 1536.0, PROGRESS_TIMER_ID, 100, L"1.50 MB/s", L"0 seconds"},
-        {1000, 4194304, 0.5, PROGRESS_TIMER_ID, 0, L"0.50 KB/s", L"Estimating..."},
-        {2097152, 4194304, 0.0, PROGRESS_TIMER_ID, 0, L"0.50 KB/s", L"Estimating..."},
-        {2097152, 0, 100.0, PROGRESS_TIMER_ID, 0, L"0.50 KB/s", L"Estimating..."},
-        {2097152, 4194304, 100.0, 2, 0, L"0.50 KB/s", L"Estimating..."},
+        {2097152, 4194304, 0.0, 0, L"Estimating...", L"Estimating..."},
+        {2097152, 0, 100.0, 0, L"Estimating...", L"Estimating..."},
+        // Seconds from the whole kilobytes of the rate (256, not 256.9), of 1024 bytes.
+        {1048576, 4194304, 256.9, 25, L"256.90 KB/s", L"12 seconds"},
+        {999, 1000000, 1.0, 0, L"1.00 KB/s", L"16 minutes and 15 seconds"},
+        {0, 1000, 0.999, 0, L"1.00 KB/s", L"Estimating..."},
+        // The unit switches at 1000 but divides by 1024.
+        {1000, 4194304, 999.99, 0, L"999.99 KB/s", L"4 seconds"},
+        {1000, 4194304, 1000.0, 0, L"0.98 MB/s", L"4 seconds"},
+        // Past the announced total nothing remains; the bar clamps the percent.
+        {5000000, 4194304, 1536.0, 100, L"1.50 MB/s", L"0 seconds"},
+        // Rates whose whole kilobytes would wrap a 32-bit divisor to 0.
+        {0, 0xFFFFFFFFu, 4194304.0, 0, L"4096.00 MB/s", L"0 seconds"},
+        {0, 0xFFFFFFFFu, 1e300, 0, L"", L"0 seconds"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.received << "/" << c.total << " at " << c.rate);
-        setProgress(c.received, c.total, c.rate);
-        updateProgressDisplay(dialog, c.timer);
+        g_bytesReceived = c.received;  // no worker runs: no lock needed
+        g_bytesTotal = c.total;
+        g_transferRate = c.rate;
+        updateProgressDisplay(dialog, PROGRESS_TIMER_ID);
         pump();
         EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0), c.percent);
+        EXPECT_NE(SendMessageW(dialog, DM_GETDEFID, 0, 0), MAKELONG(c.percent, DC_HASDEFID));
         EXPECT_EQ(controlText(dialog, IDC_SPEED_TEXT), c.speed);
         EXPECT_EQ(controlText(dialog, IDC_TIMELEFT_TEXT), c.timeLeft);
     }
@@ -185,94 +183,67 @@ TEST_F(Dialog, PostedTextsAreFreedWhetherShownDroppedWithTheWindowOrNeverPosted)
     EXPECT_LT(privateBytes() - before, 40u * 1024 * 1024);
 }
 
-TEST_F(Dialog, PrivateMessagesNeverReachTheDialogManagersDefaults) {
-    // Their numbers are also those of "set the default button" and "move back on screen".
-    HWND dialog = createDialog();
-    ASSERT_TRUE(SetWindowPos(dialog, nullptr, -200, -50, 0, 0, SWP_NOSIZE | SWP_NOZORDER));
-    RECT before, after;
-    GetWindowRect(dialog, &before);
-    SendMessageW(dialog, WM_PROGRESS_PERCENT, 55, 0);
-    SendMessageW(dialog, WM_PROGRESS_RATE, 0, reinterpret_cast<LPARAM>(newTextCopy(L"1.00 KB/s")));
-    GetWindowRect(dialog, &after);
-    EXPECT_EQ(after.left, before.left);
-    EXPECT_EQ(after.top, before.top);
-    LRESULT defaultId = SendMessageW(dialog, DM_GETDEFID, 0, 0);
-    EXPECT_FALSE(HIWORD(defaultId) == DC_HASDEFID && LOWORD(defaultId) == 55);
-}
-
-// The worker's close, and any close in silent mode, never asks; it is logged as a Yes.
+// The worker's close (also one it requested before the window existed) and any close in silent
+// mode never ask; only a close the worker did not ask for is a quit.
 TEST_F(Dialog, ClosesThatNeverAsk) {
     struct Case {
-        int silent;
-        UINT message;
+        int requested, silent;
+        UINT message;  // 0: none, the request alone closes
         WPARAM wParam;
-    } const cases[] = {{0, WM_CLOSE, 1}, {1, WM_CLOSE, 0}, {1, WM_SYSCOMMAND, SC_CLOSE}};
+        int quit;
+    } const cases[] = {{0, 0, WM_CLOSE, 1, 0},
+                       {1, 0, 0, 0, 0},
+                       {0, 1, WM_CLOSE, 0, 1},
+                       {0, 1, WM_SYSCOMMAND, SC_CLOSE, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.silent << " " << c.message << " " << c.wParam);
+        g_closeRequested = c.requested;
         g_silentMode = c.silent;
+        g_quitConfirmed = 0;
         ResetEvent(g_cancelEvent);
         HWND dialog = createDialog();
-        size_t before = quitLines();
-        SendMessageW(dialog, c.message, c.wParam, 0);  // returns only once it is over
+        if (c.message != 0) SendMessageW(dialog, c.message, c.wParam, 0);  // returns once over
         expectClosed(dialog);
-        EXPECT_EQ(quitLines(), before + 1);
+        EXPECT_EQ(g_quitConfirmed.load(), c.quit);
     }
 }
 
-HWND question() { return FindWindowW(L"#32770", L"Example Maker"); }
+bool g_workerCloses = false;  // the answer to the question: the worker's close, or else No
+bool g_asked = false;
 
-struct Play {
-    HWND dialog;
-    int action;  // IDYES or IDNO: press it; 0: close as the worker does
-    bool sawQuestion;
-};
-
-DWORD WINAPI play(LPVOID data) {
-    Play* p = static_cast<Play*>(data);
-    for (int i = 0; i < 250 && !p->sawQuestion; ++i, Sleep(20)) {
-        HWND box = question();
-        if (box == nullptr || !IsWindowVisible(box)) continue;
-        p->sawQuestion = true;
-        if (p->action == 0) {
-            SendMessageW(p->dialog, WM_CLOSE, 1, 0);
-        } else {
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(p->action, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, p->action)));
-        }
-    }
-    return 0;
+// Runs in the question's own message loop, where the worker's close is dispatched too.
+void CALLBACK answerOnceAsked(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = FindWindowW(L"#32770", L"Example Maker");
+    if (box == nullptr || !IsWindowVisible(box)) return;
+    KillTimer(nullptr, timer);
+    g_asked = true;
+    if (g_workerCloses) SendMessageW(GetWindow(box, GW_OWNER), WM_CLOSE, 1, 0);
+    // No; also when the worker's close left the question up, so that the test fails, not hangs.
+    if (IsWindow(box)) EndDialog(box, IDNO);
 }
 
-// Sends the ordinary close of the title-bar button while another thread plays the user, or the
-// worker, once the question shows; true when it showed.
-bool closeAndAnswer(HWND dialog, int action) {
-    Play state = {dialog, action, false};
-    HANDLE thread = CreateThread(nullptr, 0, play, &state, 0, nullptr);
-    EXPECT_NE(thread, nullptr);
+// The ordinary close of the title-bar button, answered once the question shows; true if it did.
+bool closeAndAnswer(HWND dialog, bool workerCloses) {
+    g_workerCloses = workerCloses;
+    g_asked = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, answerOnceAsked);
     SendMessageW(dialog, WM_CLOSE, 0, 0);
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
-    return state.sawQuestion;
+    KillTimer(nullptr, timer);
+    return g_asked;
 }
 
-// (A user's Yes is an end-to-end case.)
+// After a No the next close asks again, and the worker's close then ends the window under the
+// open question.
 TEST_F(Dialog, NoKeepsTheWindowAndTheWorkersCloseOvertakesTheNextQuestion) {
     HWND dialog = createDialog();
     ShowWindow(dialog, SW_SHOWNORMAL);
-    ASSERT_TRUE(closeAndAnswer(dialog, IDNO));
+    ASSERT_TRUE(closeAndAnswer(dialog, false));
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_FALSE(cancelled());
     EXPECT_EQ(pump(), 0);
-    ASSERT_TRUE(closeAndAnswer(dialog, 0));  // asked again, and the worker closes meanwhile
-    EXPECT_EQ(question(), nullptr);
-    EXPECT_EQ(quitLines(), 1u);
+    ASSERT_TRUE(closeAndAnswer(dialog, true));
+    EXPECT_EQ(FindWindowW(L"#32770", L"Example Maker"), nullptr);
     expectClosed(dialog);
-}
-
-TEST_F(Dialog, CloseRequestedBeforeTheWindowExistedIsHonoured) {
-    g_closeRequested = 1;
-    expectClosed(createDialog());
-    EXPECT_EQ(quitLines(), 1u);
 }
 
 }  // namespace
