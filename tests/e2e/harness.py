@@ -195,7 +195,6 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             # Answers a conditional request for a copy the client already holds with 304.
             headers["Last-Modified"] = "Mon, 07 Dec 2026 00:00:00 GMT"
             if self.headers.get("If-Modified-Since") or self.headers.get("If-None-Match"):
-                server.not_modified.append(path)
                 status, body = 304, b""
         self.send_response(status)
         if fault.get("no_length"):
@@ -258,7 +257,6 @@ class KitServer:
         self.faults = {}
         self.requests = []
         self.stalls = {}
-        self.not_modified = []  # paths answered 304
         self._release = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self

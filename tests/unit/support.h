@@ -53,12 +53,6 @@ inline void wipe(const WideString& path) {
     if (!RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
 }
 
-inline void closeLog() {
-    if (g_logFile != nullptr) fclose(g_logFile);
-    g_logFile = nullptr;
-    g_logEnabled = 0;
-}
-
 // A folder of its own under the temporary folder for every test, and the log written beside it
 // (not inside, so that a test may remove or list the folder); both are gone after the test.
 class TempFolderTest : public ::testing::Test {
@@ -79,7 +73,9 @@ class TempFolderTest : public ::testing::Test {
         ASSERT_NE(g_logFile, nullptr);
     }
     void TearDown() override {
-        closeLog();
+        if (g_logFile != nullptr) fclose(g_logFile);
+        g_logFile = nullptr;
+        g_logEnabled = 0;
         g_logPath[0] = L'\0';
         wipe(m_folder);
         DeleteFileW(m_logFile.c_str());
