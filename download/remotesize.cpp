@@ -87,10 +87,13 @@ DWORD WINAPI sizeQueryThread(LPVOID parameter) {
         } else {
             query->status = GetLastError();
         }
-        InternetCloseHandle(request);
     }
-    closeRoot(query);
+    // The answer is known once the headers are: the caller goes on at once. Closing the request
+    // may take as long as the whole body (Wine reads it to the end first), which must neither
+    // delay the run nor count against the stall bound while the body keeps coming.
     SetEvent(query->answered);
+    if (request != nullptr) InternetCloseHandle(request);
+    closeRoot(query);
     letGo(query);
     return 0;
 }
