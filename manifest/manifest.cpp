@@ -105,6 +105,15 @@ HRESULT walkSection(XmlMemory& memory, IXMLDOMNode* section,
     return S_OK;
 }
 
+// Reads the entries of the first section that `query` selects: S_OK when it had any, S_FALSE when
+// it is absent or empty, a failure code otherwise.
+HRESULT readSection(XmlMemory& memory, IXMLDOMNode* root, const wchar_t* query,
+                    void (*readEntry)(XmlMemory&, IXMLDOMNode*)) {
+    ComRef<IXMLDOMNode> section;
+    HRESULT hr = xmlSelectNode(memory, root, query, &section);
+    return hr == S_OK ? walkSection(memory, section.get(), readEntry) : hr;
+}
+
 }  // namespace
 
 HRESULT loadManifest(const wchar_t* path) {
@@ -139,16 +148,13 @@ HRESULT loadManifestUsing(const wchar_t* path, XmlMemory& memory) {
         if (hr != S_OK) return hr;
     }
 
-    hr = xmlSelectNode(memory, root,
-                       x64 ? L"//locations/x64/dependencies" : L"//locations/x86/dependencies",
-                       &section);
-    if (hr != S_OK) return hr;
-    hr = walkSection(memory, section.get(), readDependencyEntry);
-    if (hr != S_OK) return hr;
-
-    hr = xmlSelectNode(memory, root, L"//locations/modifies", &section);
-    if (hr != S_OK) return hr;
-    return walkSection(memory, section.get(), readPatchEntry);
+    // A kit that needs no prerequisite leaves its dependencies section out or empty; its patches
+    // of "setup.xml" must still be read, so the two sections are read independently.
+    HRESULT dependencies = readSection(
+        memory, root, x64 ? L"//locations/x64/dependencies" : L"//locations/x86/dependencies",
+        readDependencyEntry);
+    HRESULT patches = readSection(memory, root, L"//locations/modifies", readPatchEntry);
+    return FAILED(dependencies) ? dependencies : patches;
 }
 
 int32_t osFilterFromName(const wchar_t* text) {

@@ -8,9 +8,10 @@
 class XmlMemory;
 
 // Reads the manifest once; writes no log line and shows nothing. The x64 sections are read when
-// g_isWin64 is set, the x86 sections otherwise. The result is that of the step at which reading
-// stopped: S_OK when every section was read, S_FALSE when a required element was absent, the
-// failure code otherwise.
+// g_isWin64 is set, the x86 sections otherwise. An absent base address or an absent or empty files
+// section stops the reading (S_FALSE); the dependencies and the patches are read independently of
+// each other, and the result is then the patches' (S_OK, or S_FALSE for none), or the failure code
+// of a step that failed.
 HRESULT loadManifest(const wchar_t* path);
 // The same, taking memory from `memory`.
 HRESULT loadManifestUsing(const wchar_t* path, XmlMemory& memory);

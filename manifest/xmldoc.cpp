@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include "log/log.h"
+
 namespace {
 
 // The MSXML 3.0 document class and its document interface.
@@ -50,12 +52,17 @@ XmlDocument::OpenResult XmlDocument::open(const wchar_t* path, HRESULT* result) 
         *result = FAILED(hr) ? hr : E_POINTER;
         return OpenResult::kNotCreated;
     }
-    // The callers query the document straight after loading, so parsing must be over when load
-    // returns; the class's default would allow it to go on in the background.
-    m_document.get()->put_async(VARIANT_FALSE);
+    IXMLDOMDocument* document = m_document.get();
+    hr = xmlReadAsData(document);
+    if (FAILED(hr)) {
+        writeLog(L"[WENVAROTH] Cannot set xml %s to be read as data (0x%08lX)", path,
+                 static_cast<unsigned long>(hr));
+        *result = hr;
+        return OpenResult::kNotSet;
+    }
 
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    hr = m_document.get()->load(m_path, &loaded);
+    hr = document->load(m_path, &loaded);
     *result = hr;
     // A document that is not well-formed comes back with a success code and a false flag.
     if (FAILED(hr) || loaded == VARIANT_FALSE) {
@@ -69,6 +76,20 @@ XmlDocument::OpenResult XmlDocument::open(const wchar_t* path, HRESULT* result) 
 HRESULT XmlDocument::save() {
     if (!m_loaded) return E_UNEXPECTED;
     return m_document.get()->save(m_path);
+}
+
+HRESULT xmlReadAsData(IXMLDOMDocument* document) {
+    if (document == nullptr) return E_POINTER;
+    // The callers query the document straight after loading, so parsing must be over when load
+    // returns; the class's default would allow it to go on in the background. Both documents come
+    // from places other programs write to, and this process runs elevated: by default the class
+    // would fetch a DTD or an external entity the document names (a wait on a host nobody bounds,
+    // or a local file read into a document that is then saved into the kit) and refuse a document
+    // its DTD does not describe. Internal DTD subsets and entities are still read.
+    HRESULT hr = document->put_async(VARIANT_FALSE);
+    if (SUCCEEDED(hr)) hr = document->put_resolveExternals(VARIANT_FALSE);
+    if (SUCCEEDED(hr)) hr = document->put_validateOnParse(VARIANT_FALSE);
+    return hr;
 }
 
 HRESULT xmlSelectNode(XmlMemory& memory, IXMLDOMNode* context, const wchar_t* query,

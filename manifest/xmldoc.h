@@ -92,6 +92,7 @@ class XmlDocument {
     enum class OpenResult {
         kLoaded,
         kNotCreated,  // no memory for the path, or the document class is not available
+        kNotSet,      // the document refused to read the file as plain data (logged)
         kNotLoaded,   // missing, unreadable or not well-formed
     };
 
@@ -100,9 +101,10 @@ class XmlDocument {
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
 
-    // Builds the path VARIANT, creates the document and loads the file. `result` receives the
-    // HRESULT of the step that decided the outcome (E_OUTOFMEMORY when the path could not be
-    // copied).
+    // Builds the path VARIANT, creates the document, sets it to read the file as data (parsed to
+    // the end before load returns, no definition fetched from elsewhere, no validation) and loads
+    // the file. `result` receives the HRESULT of the step that decided the outcome (E_OUTOFMEMORY
+    // when the path could not be copied).
     OpenResult open(const wchar_t* path, HRESULT* result);
     // Writes the document back to the path it was loaded from.
     HRESULT save();
@@ -118,6 +120,10 @@ class XmlDocument {
     ComRef<IXMLDOMDocument> m_document;
     bool m_loaded = false;
 };
+
+// Sets a new document to read its file as data: parsed to the end before load returns, no DTD or
+// external entity fetched from elsewhere, no validation. The first failing setting's result.
+HRESULT xmlReadAsData(IXMLDOMDocument* document);
 
 // The first node that `query` selects below `context`. S_OK and a node; S_FALSE and null when
 // nothing matches; a negative HRESULT when the query is rejected or memory is short.

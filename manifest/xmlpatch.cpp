@@ -28,6 +28,8 @@ void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
             // for the path the file could not be loaded, and the log should say so.
             if (hr == E_OUTOFMEMORY) writeLog(L"[WENVAROTH] Cannot load xml %s", filePath);
             return;
+        case XmlDocument::OpenResult::kNotSet:
+            return;
         case XmlDocument::OpenResult::kNotLoaded:
             writeLog(L"[WENVAROTH] Cannot load xml %s", filePath);
             return;

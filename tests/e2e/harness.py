@@ -321,9 +321,9 @@ class Kit:
         self.mirrored = {}  # name -> bytes, served from a base of their own
         self.autorun = set()
         self.others = []  # (name, base, listed): in the manifest, served nowhere
-        # (file name, product code, os): one for another system, since without any entry the
-        # manifest's patches would go unread.
-        self.dependencies = [("xponly.msi", "{0}", "xp")]
+        # (file name, product code, os); with none the manifest has no dependencies section, and
+        # its patches must still be applied.
+        self.dependencies = []
         self.prereqs = {}  # path -> bytes, served below the base
         self.product, self.kit_list, self.manifest_text = MISSING_PRODUCT, None, None
         self.setup_xml = None  # what setup.exe must find; None: the kit's own, patched
@@ -349,9 +349,9 @@ class Kit:
                         % (n, r, str(n in self.autorun).lower(), b) for n, r, b in entries)
         dependencies = "".join('<dependency filename="%s" product_code="%s" arguments="" '
                                'os="%s"/>' % d for d in self.dependencies)
-        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files>"
-                   "<dependencies>%s</dependencies>" % (self.server.url(self.base), files,
-                                                        dependencies))
+        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files>%s"
+                   % (self.server.url(self.base), files, dependencies and
+                      "<dependencies>%s</dependencies>" % dependencies))
         return ('<?xml version="1.0" encoding="%s"?>\n<locations><manufacturerName>%s'
                 '</manufacturerName><defaultProductName>%s</defaultProductName><x86>%s</x86>'
                 '<x64>%s</x64><modifies><modify path="/setup/install/mode" new_val="patched"/>'

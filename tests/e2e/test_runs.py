@@ -71,7 +71,8 @@ def full_kit():
     kit.mirrored = {"mirror.bin": b"mirror bytes\n" * 100}
     kit.autorun = {"prepare.exe"}
     kit.others = [("notlisted.bin", "", False)]
-    kit.dependencies += [("prereq.msi", MISSING_PRODUCT, "all"), ("have.msi", INSTALLED, "all")]
+    kit.dependencies = [("xponly.msi", "{0}", "xp"), ("prereq.msi", MISSING_PRODUCT, "all"),
+                        ("have.msi", INSTALLED, "all")]
     kit.prereqs = {PREREQ: PREREQ_BYTES}
     return kit
 

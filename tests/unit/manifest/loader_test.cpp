@@ -12,10 +12,12 @@ using Loader = ManifestTest;
 // A text that may be null, for comparisons.
 std::wstring orNull(const wchar_t* text) { return text != nullptr ? text : L"<null>"; }
 
-// A manifest with the given x86 sections and one patch.
+// A manifest with the given x86 sections and two patches.
 std::string manifest(const std::string& x86Sections) {
     return "<locations><manufacturerName>M</manufacturerName><x86><base_url>B</base_url>" +
-           x86Sections + "</x86><modifies><m path='/a' new_val='b'/></modifies></locations>";
+           x86Sections +
+           "</x86><modifies><m path='/a' new_val='b'/><m path='/c' new_val='d'/></modifies>"
+           "</locations>";
 }
 
 const char kFiles[] =
@@ -65,8 +67,9 @@ TEST_F(Loader, EntriesMissingAnAttributeAreDropped) {
     EXPECT_EQ(dependencies, (std::vector<std::wstring>{L"a5", L"f1", L"g3", L"h4"}));
 }
 
-// Reading stops at the first required part that is absent or empty: nothing after it is filled.
-// Only the sections of the system's architecture are read.
+// Reading stops at an absent base address or files section: nothing after it is filled. The
+// patches do not depend on the prerequisites. Only the sections of the system's architecture are
+// read.
 TEST_F(Loader, AnAbsentOrEmptyPartStopsWhatComesAfterIt) {
     const std::string files = kFiles, deps = kDeps;
     const std::string x64Only =
@@ -78,13 +81,13 @@ TEST_F(Loader, AnAbsentOrEmptyPartStopsWhatComesAfterIt) {
         const wchar_t* baseUrl;  // "<null>": none
         size_t files, dependencies, patches;
     } const cases[] = {
-        {manifest(files + deps), FALSE, S_OK, L"B", 2, 1, 1},
+        {manifest(files + deps), FALSE, S_OK, L"B", 2, 1, 2},
         {manifest("<downloadable_files/>" + deps), FALSE, S_FALSE, L"B", 0, 0, 0},
         {manifest("<downloadable_files> </downloadable_files>" + deps), FALSE, S_FALSE, L"B", 0, 0,
          0},
         {manifest(deps), FALSE, S_FALSE, L"B", 0, 0, 0},
-        {manifest(files), FALSE, S_FALSE, L"B", 2, 0, 0},
-        {manifest(files + "<dependencies/>"), FALSE, S_FALSE, L"B", 2, 0, 0},
+        {manifest(files), FALSE, S_OK, L"B", 2, 0, 2},
+        {manifest(files + "<dependencies/>"), FALSE, S_OK, L"B", 2, 0, 2},
         {"<locations><x86><base_url>B</base_url>" + files + deps + "</x86></locations>", FALSE,
          S_FALSE, L"B", 2, 1, 0},
         // An empty base address is still one.

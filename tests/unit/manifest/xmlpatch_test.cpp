@@ -1,3 +1,6 @@
+// Sockets first: their header must come before the platform's main header.
+#include <winsock2.h>
+
 #include "manifest/xmlpatch.h"
 
 #include "support.h"
@@ -71,6 +74,68 @@ TEST_F(Patcher, AFileThatCannotBeLoadedOrSavedIsLogged) {
     EXPECT_EQ(readFile(file), kSettings);
     EXPECT_EQ(logLines().back().rfind("[WENVAROTH] Cannot save xml " + narrow(file) + " (0x", 0),
               0u);
+}
+
+// A settings file from the server is read as data: its own DTD subset and entities still load,
+// while a DTD or an entity it names elsewhere is neither fetched nor read into the saved file.
+// (Wine fetches neither way; the settings themselves are read back from the document.)
+TEST_F(Patcher, SettingsNamingDefinitionsElsewhereAreReadAsData) {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    write(L"secret.txt", "private words");
+    std::string secretUrl = "file:///" + narrow(path(L"secret.txt"));
+    const std::string body =
+        "<setup><install><mode>minimal</mode><note>&x;</note></install></setup>";
+    const std::string doctypes[] = {
+        "<!DOCTYPE setup [<!ELEMENT setup ANY><!ENTITY x 'inner text'>]>",
+        "<!DOCTYPE setup SYSTEM 'http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+            "/setup.dtd' [<!ENTITY x 'inner text'>]>",
+        "<!DOCTYPE setup [<!ENTITY x SYSTEM '" + secretUrl + "'>]>",
+    };
+    addPatch(L"/setup/install/mode", L"full");
+    for (const std::string& doctype : doctypes) {
+        SCOPED_TRACE(doctype);
+        WideString file = write(L"setup.xml", "<?xml version='1.0'?>" + doctype + body);
+        applyXmlPatches(file.c_str());
+        std::string saved = readFile(file);
+        EXPECT_EQ(saved.find("private words"), std::string::npos) << saved;
+        if (doctype.find("SYSTEM '" + secretUrl) == std::string::npos) {
+            EXPECT_NE(saved.find("<mode>full</mode>"), std::string::npos) << saved;
+        }
+    }
+    fd_set pending;
+    FD_ZERO(&pending);
+    FD_SET(listener, &pending);
+    timeval now = {0, 0};
+    EXPECT_EQ(select(0, &pending, nullptr, nullptr, &now), 0) << "the DTD was fetched";
+    closesocket(listener);
+
+    // Wine's document class starts with both settings off: they are set on from here first.
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    CLSID version3;
+    ASSERT_EQ(CLSIDFromProgID(L"Msxml2.DOMDocument.3.0", &version3), S_OK);
+    ComRef<IXMLDOMDocument> document;
+    ASSERT_EQ(CoCreateInstance(version3, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument,
+                               reinterpret_cast<void**>(document.receive())),
+              S_OK);
+    document.get()->put_resolveExternals(VARIANT_TRUE);
+    document.get()->put_validateOnParse(VARIANT_TRUE);
+    EXPECT_EQ(xmlReadAsData(document.get()), S_OK);
+    VARIANT_BOOL resolves = VARIANT_TRUE, validates = VARIANT_TRUE;
+    EXPECT_EQ(document.get()->get_resolveExternals(&resolves), S_OK);
+    EXPECT_EQ(document.get()->get_validateOnParse(&validates), S_OK);
+    EXPECT_EQ(resolves, VARIANT_FALSE);
+    EXPECT_EQ(validates, VARIANT_FALSE);
+    document.reset();
+    CoUninitialize();
 }
 
 TEST_F(Patcher, OutOfMemoryHasDefinedOutcomes) {
