@@ -44,6 +44,17 @@ TEST_F(Prerequisites, ApplicableMissingOnesAreQueuedInOrder) {
     EXPECT_EQ(names, (std::vector<WideString>{L"all.msi", L"win7.msi", L"all.msi", L"nocode.msi"}));
 }
 
+// The one decision both the kit's and each prerequisite's install state go through: unknown and
+// advertised are not installed, and so is a code Windows Installer calls no product code;
+// installed for another user, installed, and anything else count as there.
+TEST(InstallState, OnlyUnknownAdvertisedAndInvalidCountAsMissing) {
+    const struct {
+        int32_t state;
+        bool missing;
+    } cases[] = {{-2, true}, {-1, true}, {1, true}, {2, false}, {5, false}, {3, false}};
+    for (const auto& c : cases) EXPECT_EQ(productMissing(c.state), c.missing) << c.state;
+}
+
 TEST_F(Prerequisites, AnUnsafeNameOrAnOverlongAddressGivesTheRunUp) {
     for (const WideString& name : {WideString(L"..\\x.msi"), WideString(240, L'n')}) {
         g_dependencies.clear();

@@ -53,13 +53,39 @@ TEST(TimeLeft, InWordsSingularOnlyForOne) {
         {60, L"1 minute and 0 seconds"},
         {61, L"1 minute and 1 second"},
         {3599, L"59 minutes and 59 seconds"},
+        {62, L"1 minute and 2 seconds"},
+        {121, L"2 minutes and 1 second"},
         {3661, L"1 hour, 1 minute and 1 second"},
+        // Each unit's word follows its own count.
+        {3602, L"1 hour, 0 minutes and 2 seconds"},
+        {3721, L"1 hour, 2 minutes and 1 second"},
+        {7262, L"2 hours, 1 minute and 2 seconds"},
         {0xFFFFFFFFu, L"1193046 hours, 28 minutes and 15 seconds"},  // hours are not capped
     };
     for (const Case& c : cases) {
         wchar_t text[kProgressTextChars];
         formatTimeLeft(text, kProgressTextChars, c.seconds);
         EXPECT_STREQ(text, c.text);
+    }
+}
+
+// Centred in the work area, wherever it lies, and never starting outside it: a window larger than
+// the work area keeps its top-left corner (title bar and close button) on the screen.
+TEST(Placement, CentredAndKeptInsideTheWorkArea) {
+    struct Case {
+        RECT window, workArea;
+        LONG x, y;
+    } const cases[] = {
+        {{0, 0, 200, 100}, {0, 0, 1000, 800}, 400, 350},
+        {{0, 0, 200, 100}, {-1280, 40, 0, 1064}, -740, 502},  // a monitor left of the primary
+        {{0, 0, 200, 100}, {0, 0, 200, 100}, 0, 0},           // touching every edge
+        {{0, 0, 300, 100}, {100, 50, 300, 900}, 100, 425},    // wider than the work area
+        {{0, 0, 200, 900}, {0, 30, 1000, 630}, 400, 30},      // taller than the work area
+    };
+    for (const Case& c : cases) {
+        POINT at = centeredPosition(c.window, c.workArea);
+        EXPECT_EQ(at.x, c.x) << c.workArea.left << "," << c.workArea.top;
+        EXPECT_EQ(at.y, c.y) << c.workArea.left << "," << c.workArea.top;
     }
 }
 
