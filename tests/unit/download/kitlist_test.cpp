@@ -1,7 +1,7 @@
 #include "download/kitlist.h"
 
 #include "download/url.h"
-#include "download/worker.h"
+#include "download/kitfolder.h"
 #include "tests/unit/support.h"
 
 namespace unit_test {
@@ -35,11 +35,20 @@ using KitList = TempFolderTest;
 TEST_F(KitList, AnOverlongAddressIsNotFetched) {
     ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
     g_baseUrl = newTextCopy((L"http://h/" + WideString(245, L'a')).c_str());
-    wchar_t local[kPathChars] = {};
-    EXPECT_EQ(fetchKitList(local), Step::Failed);
+    KitListCopy list;
+    EXPECT_EQ(fetchKitList(&list), Step::Failed);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Download address too long: " + narrow(g_baseUrl));
     free(g_baseUrl);
     g_baseUrl = nullptr;
+}
+
+// Only a process with administrator rights has anyone below it to keep out of the kit folder; a
+// limited user's own process could not write into the protected folder.
+TEST(KitFolder, ProtectedOnlyWithAdministratorRights) {
+    EXPECT_STREQ(kitFolderSecurity(true, true),
+                 L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+    EXPECT_EQ(kitFolderSecurity(false, true), nullptr);  // a limited user on XP: no elevation there
+    EXPECT_EQ(kitFolderSecurity(true, false), nullptr);  // an administrator's token not elevated
 }
 
 TEST_F(KitList, RelativeOrOverlongTemporaryFolderIsRefused) {
