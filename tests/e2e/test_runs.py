@@ -165,7 +165,8 @@ class Runs(KitRun):
         # the Everyone entry that a folder of default security carries.
         with open(os.path.join(kit.snapshot, "setup"), encoding="utf-8") as f:
             security = f.read().splitlines()[2]
-        self.assertTrue(security.startswith("D:(A;OICI;FA;;;SY)") and ";WD)" not in security)
+        self.assertTrue(security.startswith("D:(A;OICI;FA;;;SY)") and ";WD)" not in security,
+                        security)
         self.assertEqual(folder, "C:\\users\\First Last\\Temp\\talvotempdir01")
         self.assertEqual(command, '%s\\setup.exe /silent /parent_process:"%s"' % (
             folder, prefix.win(os.path.join(kit.app.folder, "parent", PARENT))))

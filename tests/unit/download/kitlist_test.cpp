@@ -2,6 +2,7 @@
 
 #include "download/url.h"
 #include "download/kitfolder.h"
+#include "download/localfile.h"
 #include "tests/unit/support.h"
 
 namespace unit_test {
@@ -49,6 +50,17 @@ TEST(KitFolder, ProtectedOnlyWithAdministratorRights) {
                  L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
     EXPECT_EQ(kitFolderSecurity(false, true), nullptr);  // a limited user on XP: no elevation there
     EXPECT_EQ(kitFolderSecurity(true, false), nullptr);  // an administrator's token not elevated
+}
+
+// A cache file that another program holds open for writing could change after its check.
+TEST_F(KitList, CacheFileOpenForWritingIsRefused) {
+    WideString file = write(L"cached.bin", "bytes");
+    HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(openCachedFile(file.c_str()), INVALID_HANDLE_VALUE);
+    CloseHandle(writer);
+    OwnedHandle reader(openCachedFile(file.c_str()));
+    EXPECT_TRUE(reader.valid());
 }
 
 TEST_F(KitList, RelativeOrOverlongTemporaryFolderIsRefused) {
