@@ -6,6 +6,7 @@
 
 #include "app/options.h"
 #include "app/osversion.h"
+#include "base/devicename.h"
 #include "base/runstate.h"
 #include "download/worker.h"
 #include "log/log.h"
@@ -321,18 +322,7 @@ bool isPlainFilePath(const wchar_t* path) {
     for (const wchar_t* at = leaf; *at != L'\0'; ++at) {
         if (slash(*at)) leaf = at + 1;
     }
-    // The system takes a reserved device name with any extension or stream, and trailing blanks.
-    size_t length = wcscspn(leaf, L".:");
-    while (length > 0 && leaf[length - 1] == L' ') --length;
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
-                                              L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* device : kDevices) {
-        if (length == wcslen(device) && _wcsnicmp(leaf, device, length) == 0) return false;
-    }
-    bool port = length == 4 &&
-                (_wcsnicmp(leaf, L"COM", 3) == 0 || _wcsnicmp(leaf, L"LPT", 3) == 0) &&
-                leaf[3] >= L'1' && leaf[3] <= L'9';
-    return !port;
+    return !isDeviceName(leaf, wcslen(leaf));
 }
 
 bool takeAffiliateTag(const wchar_t* parentPath, wchar_t* tag, size_t capacity) {

@@ -1,22 +1,37 @@
 #include "download/kitlist.h"
 
-#include <share.h>
-#include <stdio.h>
-
 #include <vector>
 
 #include "base/runstate.h"
 #include "base/text.h"
+#include "download/localfile.h"
 #include "download/progress.h"
 #include "download/url.h"
 #include "download/watch.h"
 #include "log/log.h"
 
 namespace {
+
 constexpr long kMaxKitListBytes = 1L << 20;
+
+// Copies the transferred list from the URL cache through the file made beside the executable,
+// keeping its first bytes for the reading.
+bool copyKitList(const wchar_t* cacheFile, KitListCopy* list) {
+    OwnedHandle cached(openCachedFile(cacheFile));
+    long long copied = 0;
+    if (!cached.valid()) return false;
+    if (!copyFileBytes(cached.get(), list->file.get(), &copied, &list->bytes,
+                       static_cast<size_t>(kMaxKitListBytes))) {
+        writeLog(L"[WENVAROTH] Cannot write local file %s (%d)", list->path, GetLastError());
+        return false;
+    }
+    return true;
 }
 
-Step fetchKitList(wchar_t* localPath) {
+}  // namespace
+
+Step fetchKitList(KitListCopy* list) {
+    wchar_t* localPath = list->path;
     localPath[0] = L'\0';
     if (!textCopy(localPath, kPathChars, g_moduleFolder) ||
         !pathJoin(localPath, kPathChars, L"kitmd5.dat")) {
@@ -27,15 +42,15 @@ Step fetchKitList(wchar_t* localPath) {
     }
     // The copy beside the executable lies in a folder other programs write to. A link planted
     // under its name would make this elevated process overwrite the link's target, so the old
-    // name is removed first (that removes a link, never its target) and the file is made anew.
+    // name is removed first (that removes a link, never its target) and the file is made anew;
+    // it is then written only through the handle made here, which nobody else may write, rename
+    // or delete through until the list has been read.
     DeleteFileW(localPath);
-    HANDLE probe = CreateFileW(localPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) {
+    list->file.reset(createNewFile(localPath));
+    if (!list->file.valid()) {
         writeLog(L"[WENVAROTH] Cannot create local file %s", localPath);
-        return Step::Failed;
+        return Step::Unwritable;
     }
-    CloseHandle(probe);
 
     if (g_baseUrl == nullptr || g_baseUrl[0] == L'\0') {
         writeLog(L"[WENVAROTH] The manifest names no download address");
@@ -51,7 +66,8 @@ Step fetchKitList(wchar_t* localPath) {
     // error page or a cut body is not read as the kit list, and it lets the user's quit through.
     CBindStatusCallbackImpl status(g_cancelEvent, false);
     WatchEnd ended = WatchEnd::Ended;
-    HRESULT transfer = watchedTransfer(url, localPath, nullptr, &status, &ended);
+    wchar_t cacheFile[kPathChars] = {};
+    HRESULT transfer = watchedTransfer(url, nullptr, cacheFile, &status, &ended);
     if (transfer == S_OK && !status.httpStatusAcceptable()) {
         writeLog(L"[WENVAROTH] The server answered %lu for %s", status.m_httpStatus, url);
         transfer = INET_E_DOWNLOAD_FAILURE;
@@ -59,6 +75,8 @@ Step fetchKitList(wchar_t* localPath) {
                status.m_lastProgress != status.m_lastProgressMax) {
         writeLog(L"[WENVAROTH] Received %lu of %lu bytes from %s", status.m_lastProgress,
                  status.m_lastProgressMax, url);
+        transfer = INET_E_DOWNLOAD_FAILURE;
+    } else if (transfer == S_OK && !copyKitList(cacheFile, list)) {
         transfer = INET_E_DOWNLOAD_FAILURE;
     }
     if (transfer != S_OK) {
@@ -69,32 +87,16 @@ Step fetchKitList(wchar_t* localPath) {
     return transfer == S_OK ? Step::Completed : Step::Failed;
 }
 
-int readKitList(const wchar_t* localPath, wchar_t* productCode,
+int readKitList(const KitListCopy& list, wchar_t* productCode,
                 std::map<WideString, int32_t>* sizes) {
     if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
-    if (localPath == nullptr) return ERROR_OPEN_FAILED;
-    // Binary: the parser treats carriage returns as white space itself. Others may read the
-    // file meanwhile but not change it.
-    FILE* file = _wfsopen(localPath, L"rb", _SH_DENYWR);
-    if (file == nullptr) {
-        writeLog(L"[WENVAROTH] Cannot open local file %s", localPath);
-        return ERROR_OPEN_FAILED;
-    }
-    std::vector<unsigned char> content;
-    unsigned char chunk[4096];
-    size_t got;
-    bool tooLarge = false;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (content.size() + got > static_cast<size_t>(kMaxKitListBytes)) {
-            tooLarge = true;
-            break;
-        }
-        content.insert(content.end(), chunk, chunk + got);
-    }
-    fclose(file);
+    const std::vector<unsigned char>& content = list.bytes;
     WideString code;
-    int status =
-        tooLarge ? KITLIST_MALFORMED : parseKitList(content.data(), content.size(), &code, sizes);
+    // Binary: the parser treats carriage returns as white space itself.
+    int status = content.size() > static_cast<size_t>(kMaxKitListBytes)
+                     ? KITLIST_MALFORMED
+                     : parseKitList(content.data(), content.size(), &code, sizes);
+    const wchar_t* localPath = list.path;
     if (status == KITLIST_OK && !isProductCode(code)) {
         writeLog(L"[WENVAROTH] The kit list %s names no product code", localPath);
         status = KITLIST_MALFORMED;

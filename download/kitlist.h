@@ -8,22 +8,36 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "base/ownedhandle.h"
+#include "base/runstate.h"
 #include "download/kitlistparse.h"
 #include "download/worker.h"
 
 constexpr size_t kKitProductCodeChars = 100;
 
-// Fetches g_baseUrl/kitmd5.dat into g_moduleFolder\kitmd5.dat under the transfer watch; `localPath`
-// (260 characters) receives the local path. Failed (logged) when the local file can't be
-// created, there is no base address or the URL would exceed 259 characters, or the transfer
-// failed, stalled, met an HTTP error answer or a body cut short; Cancelled after a quit.
-Step fetchKitList(wchar_t* localPath);
+// The kit list's copy beside the executable, open from its creation to the end of reading, and
+// the list's bytes as they were written to it (the first 1 MiB + 1 of them): the list is read
+// from these, never from the file by name.
+struct KitListCopy {
+    OwnedHandle file;
+    wchar_t path[kPathChars] = {};
+    std::vector<unsigned char> bytes;
+};
 
-// Reads the local kit list. 0 after a complete read; 110 when the file can't be opened (logged);
-// 160 without a product-code buffer; KITLIST_MALFORMED (13, logged) for an overlong token, a
-// file that ends inside a record, a file over 1 MiB, or a first token that is no product code
-// (an error or log-in page served as the list); the outputs are then empty. The product code
-// buffer holds kKitProductCodeChars characters.
-int readKitList(const wchar_t* localPath, wchar_t* productCode,
+// Fetches g_baseUrl/kitmd5.dat into the URL cache under the transfer watch and copies it through
+// `list->file`, made new as g_moduleFolder\kitmd5.dat before the transfer (an old file or a link
+// under that name is removed first, as a name: never its target). Unwritable (logged) when that
+// file can't be made; Failed (logged) when its path is too long, there is no base address or the
+// URL would exceed 259 characters, or the transfer failed, stalled, met an HTTP error answer or a
+// body cut short, or the copy failed; Cancelled after a quit.
+Step fetchKitList(KitListCopy* list);
+
+// Reads the kit list from `list.bytes`. 0 after a complete read; 160 without a product-code buffer;
+// KITLIST_MALFORMED (13, logged) for an overlong token, a list that ends inside a record, a list
+// over 1 MiB, or a first token that is no product code (an error or log-in page served as the
+// list); the outputs are then empty. The product code buffer holds kKitProductCodeChars
+// characters.
+int readKitList(const KitListCopy& list, wchar_t* productCode,
                 std::map<WideString, int32_t>* sizes);

@@ -2,36 +2,14 @@
 
 #include <cwchar>
 
+#include "base/devicename.h"
+
 namespace {
 
-bool isDigitForDevice(wchar_t c) {
-    // Windows reserves COM and LPT with a superscript one, two or three as well.
-    return (c >= L'0' && c <= L'9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
-}
-
-// CON, PRN, AUX, NUL, COM0-9, LPT0-9 in any letter case, alone or before an extension (the
-// name up to its first dot, trailing blanks dropped): Windows opens the device, not a file.
-bool isDeviceName(const wchar_t* begin, const wchar_t* end) {
-    const wchar_t* stem = begin;
-    while (stem != end && *stem != L'.') ++stem;
-    while (stem != begin && stem[-1] == L' ') --stem;
-    size_t length = static_cast<size_t>(stem - begin);
-    if (length != 3 && length != 4) return false;
-    wchar_t upper[4];
-    for (size_t i = 0; i < length; ++i) {
-        wchar_t c = begin[i];
-        upper[i] = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
-    }
-    if (length == 3) {
-        return wcsncmp(upper, L"CON", 3) == 0 || wcsncmp(upper, L"PRN", 3) == 0 ||
-               wcsncmp(upper, L"AUX", 3) == 0 || wcsncmp(upper, L"NUL", 3) == 0;
-    }
-    return (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0) &&
-           isDigitForDevice(upper[3]);
-}
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool isSafeSegment(const wchar_t* begin, const wchar_t* end) {
-    if (begin == end || isDeviceName(begin, end)) return false;
+    if (begin == end || isDeviceName(begin, static_cast<size_t>(end - begin))) return false;
     for (const wchar_t* c = begin; c != end; ++c) {
         if (*c < 32 || *c == 127) return false;
         if (wcschr(L"\\/:*?\"<>|", *c) != nullptr) return false;
@@ -41,6 +19,21 @@ bool isSafeSegment(const wchar_t* begin, const wchar_t* end) {
     return last != L'.' && last != L' ';
 }
 
+// Calls `keep(begin, end)` for each segment of `path` that names a level, in order; false as soon
+// as a segment is unsafe or `keep` refuses one.
+template <typename Keep>
+bool eachLevel(const wchar_t* path, Keep keep) {
+    if (path == nullptr || isSeparator(path[0])) return false;
+    const wchar_t* begin = path;
+    for (const wchar_t* c = path;; ++c) {
+        if (!isSeparator(*c) && *c != L'\0') continue;
+        bool dropped = c == begin || (c - begin == 1 && *begin == L'.');
+        if (!dropped && (!isSafeSegment(begin, c) || !keep(begin, c))) return false;
+        if (*c == L'\0') return true;
+        begin = c + 1;
+    }
+}
+
 }  // namespace
 
 bool isSafePathSegment(const wchar_t* segment) {
@@ -48,13 +41,20 @@ bool isSafePathSegment(const wchar_t* segment) {
 }
 
 bool isSafeRelativePath(const wchar_t* path) {
-    if (path == nullptr || *path == L'\0') return false;
-    const wchar_t* begin = path;
-    for (const wchar_t* c = path;; ++c) {
-        if (*c == L'\\' || *c == L'/' || *c == L'\0') {
-            if (!isSafeSegment(begin, c)) return false;
-            if (*c == L'\0') return true;
-            begin = c + 1;
-        }
-    }
+    return eachLevel(path, [](const wchar_t*, const wchar_t*) { return true; });
+}
+
+bool normalizeRelativePath(const wchar_t* path, wchar_t separator, wchar_t* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) return false;
+    size_t used = 0;
+    bool whole = eachLevel(path, [&](const wchar_t* begin, const wchar_t* end) {
+        size_t length = static_cast<size_t>(end - begin) + (used != 0 ? 1 : 0);
+        if (length >= capacity - used) return false;
+        if (used != 0) out[used++] = separator;
+        wmemcpy(out + used, begin, static_cast<size_t>(end - begin));
+        used += static_cast<size_t>(end - begin);
+        return true;
+    });
+    out[whole ? used : 0] = L'\0';
+    return whole;
 }

@@ -4,6 +4,7 @@
 
 #include "base/runstate.h"
 #include "base/text.h"
+#include "download/safename.h"
 #include "log/log.h"
 
 bool appendUrlSegment(wchar_t* url, size_t capacity, const wchar_t* segment) {
@@ -22,8 +23,12 @@ bool composeFileUrl(const DownloadableFile& file, wchar_t* url) {
         writeLog(L"[WENVAROTH] No download address for %s", file.name ? file.name.get() : L"");
         return false;
     }
+    // The relative path in the form its folder is made from: "./cabs/" asks for ".../cabs/name".
+    wchar_t levels[kPathChars] = {};
     if (!textCopy(url, kPathChars, base) ||
-        (file.relativePath && !appendUrlSegment(url, kPathChars, file.relativePath.get())) ||
+        (file.relativePath &&
+         !normalizeRelativePath(file.relativePath.get(), L'/', levels, kPathChars)) ||
+        (levels[0] != L'\0' && !appendUrlSegment(url, kPathChars, levels)) ||
         !appendUrlSegment(url, kPathChars, file.name.get())) {
         writeLog(L"[WENVAROTH] Download address too long for %s",
                  file.name ? file.name.get() : L"");

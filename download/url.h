@@ -15,6 +15,7 @@ bool appendUrlSegment(wchar_t (&url)[N], const wchar_t* segment) {
     return appendUrlSegment(url, N, segment);
 }
 
-// The file's URL: (baseUrl or g_baseUrl) / relativePath / name, into `url` (260 characters).
+// The file's URL: (baseUrl or g_baseUrl) / relativePath (without its empty and "." segments) /
+// name, into `url` (260 characters).
 // False, after a log line, when there is no base or the URL would exceed 259 characters.
 bool composeFileUrl(const DownloadableFile& file, wchar_t* url);

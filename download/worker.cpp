@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/ownedhandle.h"
 #include "base/runstate.h"
+#include "download/kitfolder.h"
 #include "download/kitlist.h"
+#include "download/localfile.h"
 #include "download/prerequisites.h"
 #include "download/progress.h"
 #include "download/safename.h"
@@ -44,7 +47,8 @@ void finishRun(Step result, const wchar_t* silentFormat) {
         return;
     }
     postTaskbarState(TBPF_ERROR);
-    const wchar_t* text = getResourceText(IDS_DOWNLOAD_FAILED);
+    const wchar_t* text =
+        getResourceText(result == Step::Unwritable ? IDS_FOLDER_NOT_WRITABLE : IDS_DOWNLOAD_FAILED);
     if (g_silentMode) {
         writeLog(silentFormat, text, g_messageCaption);
     } else {
@@ -56,10 +60,10 @@ void finishRun(Step result, const wchar_t* silentFormat) {
 // no product code, is an error page or a cut transfer the fetch could not see (a cache hit, a
 // log-in page answered with 200): the run is given up like a failed transfer.
 Step takeKitList(wchar_t* kitProductCode, std::map<WideString, int32_t>* kitSizes) {
-    wchar_t localPath[kPathChars] = {};
-    Step fetched = fetchKitList(localPath);
+    KitListCopy list;
+    Step fetched = fetchKitList(&list);
     if (fetched != Step::Completed) return fetched;
-    return readKitList(localPath, kitProductCode, kitSizes) == 0 ? Step::Completed : Step::Failed;
+    return readKitList(list, kitProductCode, kitSizes) == 0 ? Step::Completed : Step::Failed;
 }
 
 // The installed-product check: Cancelled when the run ends here (declined, or silent).
@@ -127,7 +131,7 @@ bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callb
 }
 
 // Transfers one queued file into the kit folder, and runs it when it is marked so.
-Step transferFile(const QueuedFile& queued) {
+Step transferFile(const QueuedFile& queued, MadeEntries* made) {
     const DownloadableFile& record = queued.file;
     if (quitConfirmed()) return quitStep();
     wchar_t url[kPathChars];
@@ -139,7 +143,18 @@ Step transferFile(const QueuedFile& queued) {
     WatchEnd ended = WatchEnd::Ended;
     HRESULT result = watchedTransfer(url, nullptr, cacheFile, &callback, &ended);
     bool quit = ended == WatchEnd::Quit || callback.m_aborted != 0 || quitConfirmed();
+    // Opened before its size is checked, and kept from writers until it is copied: the cache
+    // folder is the user's, so only then are the bytes checked the bytes copied.
+    OwnedHandle cached;
+    LARGE_INTEGER cachedBytes = {};
+    if (result == S_OK && !quit) {
+        cached.reset(openCachedFile(cacheFile));
+        if (!cached.valid() || !GetFileSizeEx(cached.get(), &cachedBytes)) {
+            result = INET_E_DOWNLOAD_FAILURE;
+        }
+    }
     if (result == S_OK && !quit && !arrivedWhole(queued, callback, url, cacheFile)) {
+        cached.reset();
         // Gone from the URL cache, so that a second run fetches it again rather than reusing it.
         DeleteUrlCacheEntryW(url);
         result = INET_E_DOWNLOAD_FAILURE;
@@ -155,17 +170,16 @@ Step transferFile(const QueuedFile& queued) {
 
     wchar_t folder[kPathChars];
     wchar_t destination[kPathChars];
-    if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder)) return Step::Failed;
+    if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder, made)) return Step::Failed;
     if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
         writeLog(L"[WENVAROTH] Destination path too long for %s", record.name.get());
         return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
-    if (!CopyFileW(cacheFile, destination, FALSE)) {
-        writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", cacheFile, destination,
-                 GetLastError());
+    if (!copyIntoKit(cached.get(), cachedBytes.QuadPart, cacheFile, destination, made)) {
         return Step::Failed;
     }
+    cached.reset();
     if (record.autorun) {
         wchar_t commandLine[kPathChars];
         textCopy(commandLine, destination);
@@ -200,39 +214,6 @@ HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* c
     return result;
 }
 
-bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* folder) {
-    if (!textCopy(folder, kPathChars, root)) {
-        writeLog(L"[WENVAROTH] Destination path too long for %s", relativePath);
-        return false;
-    }
-    if (relativePath == nullptr || relativePath[0] == L'\0') return true;
-    const wchar_t* begin = relativePath;
-    for (const wchar_t* at = relativePath;; ++at) {
-        if (*at != L'\\' && *at != L'/' && *at != L'\0') continue;
-        wchar_t segment[kPathChars];
-        size_t length = static_cast<size_t>(at - begin);
-        if (length < kPathChars) {
-            wmemcpy(segment, begin, length);
-            segment[length] = L'\0';
-        }
-        if (length >= kPathChars || !pathJoin(folder, kPathChars, segment)) {
-            writeLog(L"[WENVAROTH] Destination path too long for %s", relativePath);
-            return false;
-        }
-        if (!CreateDirectoryW(folder, nullptr)) {
-            DWORD error = GetLastError();
-            DWORD attributes = GetFileAttributesW(folder);
-            if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                writeLog(L"[WENVAROTH] Cannot create folder %s (%d)", folder, error);
-                return false;
-            }
-        }
-        if (*at == L'\0') return true;
-        begin = at + 1;
-    }
-}
-
 void closeProgressWindow() {
     // The request is recorded before the window is looked at, and the dialog publishes its window
     // before it looks at the request: whichever comes second sees the other, so it is never lost.
@@ -255,35 +236,6 @@ int32_t queryProductState(const wchar_t* productCode) {
     return state;
 }
 
-bool makeKitFolder(const wchar_t* tempOverride) {
-    wchar_t temp[kPathChars] = {};
-    if (tempOverride != nullptr) {
-        if (!textCopy(temp, tempOverride)) temp[0] = L'\0';
-    } else {
-        DWORD length = ExpandEnvironmentStringsW(L"%temp%", temp, kPathChars);
-        if (length == 0 || length > kPathChars) temp[0] = L'\0';
-    }
-    // An unexpanded or relative "%temp%" would put the kit folder somewhere unknown.
-    if (temp[0] == L'\0' || PathIsRelativeW(temp)) {
-        writeLog(L"[WENVAROTH] No usable temporary folder (%s)", temp);
-        return false;
-    }
-    for (int n = 1; n <= 99; ++n) {
-        // The candidate is built apart from g_kitFolder, which only ever receives a folder
-        // made here: the main flow removes g_kitFolder as a whole at the end.
-        wchar_t leaf[20];
-        wchar_t candidate[kPathChars];
-        textFormat(leaf, 20, L"%s%02d", L"talvotempdir", n);
-        if (!textCopy(candidate, temp) || !pathJoin(candidate, leaf)) break;
-        if (CreateDirectoryW(candidate, nullptr)) {
-            textCopy(g_kitFolder, candidate);
-            return true;
-        }
-    }
-    writeLog(L"[WENVAROTH] Cannot create a kit folder under %s", temp);
-    return false;
-}
-
 DWORD WINAPI downloadWorker(LPVOID) {
     g_cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // The watchdog uses the transfer's binding from its own thread: both live in the
@@ -291,6 +243,7 @@ DWORD WINAPI downloadWorker(LPVOID) {
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     Watchdog watchdog;
     std::vector<QueuedFile> downloadQueue;
+    MadeEntries madeEntries;
     std::map<WideString, int32_t> kitSizes;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     const wchar_t* failureFormat = kFailedListFormat;
@@ -306,7 +259,7 @@ DWORD WINAPI downloadWorker(LPVOID) {
     if (result == Step::Completed) {
         postTaskbarState(TBPF_NORMAL);
         for (const QueuedFile& queued : downloadQueue) {
-            result = transferFile(queued);
+            result = transferFile(queued, &madeEntries);
             if (result != Step::Completed) break;
         }
     }

@@ -21,8 +21,9 @@ struct QueuedFile {
 
 // How a step of the worker ended. A step logs its own details; the worker alone turns Failed
 // into what the user learns (the taskbar's error state and string 121, or its log line), and
-// both Failed and Cancelled abandon the run.
-enum class Step { Completed, Failed, Cancelled };
+// Unwritable (the program's own folder takes no file) the same way with a message of its own;
+// Failed, Unwritable and Cancelled abandon the run.
+enum class Step { Completed, Failed, Cancelled, Unwritable };
 
 DWORD WINAPI downloadWorker(LPVOID unused);
 // Asks the progress dialog to close without a question; remembered when the dialog does not
@@ -44,14 +45,3 @@ Step quitStep();
 // watchdog ended it; after a stall (logged) the result is INET_E_CONNECTION_TIMEOUT.
 HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* cacheFile,
                         CBindStatusCallbackImpl* callback, WatchEnd* ended);
-
-// Makes a new "talvotempdirNN" (01..99) under the folder that "%temp%" expands to. On success
-// g_kitFolder names it and the result is true. On failure (no absolute temporary folder, path
-// too long, all 99 names taken) g_kitFolder is left untouched and the result is false: it never
-// names the temporary folder itself. `tempOverride` replaces "%temp%" (tests).
-bool makeKitFolder(const wchar_t* tempOverride = nullptr);
-
-// Creates `relativePath` ("\" or "/" separated) inside `root` level by level, the full path into
-// `folder` (260 characters). False, logged with the system's error code, when a level can't be
-// made or is a file, or the path would not fit.
-bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* folder);

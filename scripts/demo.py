@@ -49,7 +49,8 @@ def main():
         print("== bootstrapper exit code: %d" % result.returncode)
         print("== log (%s)" % prefix.win(app.log))
         print(app.log_text().rstrip())
-        print("== what the stand-in setup.exe received (command line, current folder)")
+        print("== what the stand-in setup.exe received (command line, current folder, its folder's "
+              "access list)")
         print(open(report, encoding="utf-8").read().rstrip() if os.path.exists(report)
               else "(setup.exe did not run)")
         kit = report + ".kit"  # the stand-in's copy of the kit folder it was handed

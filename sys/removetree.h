@@ -3,11 +3,13 @@
 #pragma once
 
 // path: at most 259 characters, no trailing backslash. 0 for a null or empty path or one that
-// can't be found; otherwise 1 (deleted or scheduled). Entries below it are removed as their
-// folder's listing describes them, without looking each one up again.
+// can't be found; otherwise 1 (deleted, scheduled, or left as below). Entries below it are
+// removed as their folder's listing describes them, without looking each one up again.
 //
-// Reparse points (junctions, symbolic links to folders or files) are removed as links, with
-// RemoveDirectoryW or DeleteFileW on the link itself, and never followed: nothing outside the
-// given folder is ever deleted. An entry whose path would exceed 259 characters is left (and
+// A reparse point (junction, symbolic link, mount point) is never entered and never scheduled:
+// it is removed only through a handle opened on the link itself that shows a reparse point, so
+// no call can reach what it points to. A link that can't go so is left with the log line
+// "Link left"; the folders above it, kept only by it, are left too, never scheduled, and the
+// given folder's log line says so. An entry whose path would exceed 259 characters is left (and
 // logged); its folder then can't be removed and is scheduled like a folder in use.
 int removeFolderTree(const wchar_t* path);

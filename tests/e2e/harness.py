@@ -45,6 +45,9 @@ STALL_MS = 4000  # the test variant's stall bound in Kit runs
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
 RNG = random.Random(6)
+# Where Windows keeps the deletions to carry out at the next start.
+PENDING = (r"HKLM\System\CurrentControlSet\Control\Session Manager",
+           "PendingFileRenameOperations")
 
 
 def tool(name):
@@ -327,6 +330,7 @@ class Kit:
         self.prereqs = {}  # path -> bytes, served below the base
         self.product, self.kit_list, self.manifest_text = MISSING_PRODUCT, None, None
         self.setup_xml = None  # what setup.exe must find; None: the kit's own, patched
+        self.during, self.left, self.sealed = None, False, False  # see run_kit; a read-only app
         # Where the stand-in setup.exe reports (and its copy of the kit goes).
         self.snapshot = os.path.join(prefix.drive_c, "snapshot%02d" % Kit.count)
 
@@ -376,7 +380,7 @@ class Kit:
     def started(self, name=""):
         """The command line and current folder of setup.exe, or of the program `name`."""
         with open(os.path.join(self.snapshot, "setup" + name), encoding="utf-8") as f:
-            command, folder = f.read().splitlines()
+            command, folder = f.read().splitlines()[:2]
         return command, folder.rstrip("\\")
 
 
@@ -384,15 +388,16 @@ class KitRun(unittest.TestCase):
     """Whole runs of a Kit, each with the checks every run must pass."""
 
     def run_kit(self, kit, outcome, lines=(), requested=None, options="/silent", env=None,
-                during=None):
+                during=None, left=False):
         """One run, its log lines returned, with the standing checks: exit code 0; nothing written
         outside the kit folder (the URL cache, the kit list's copy and the log aside); %temp% as
         before; setup.exe started only for a whole kit, byte for byte what the server holds, and
         no program but the kit's; the failure message once for a failure, else never.
         `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
-        earlier), "declined" or "cancelled". Each of `lines` starts a log line ("@path@": the
+        earlier), "unwritable" (its own folder), "declined" or "cancelled". Each of `lines` starts a log line ("@path@": the
         kit's URL of path, "@app@": the application folder); `requested`: the exact kit paths
-        fetched; `during(kit, running)` plays the user meanwhile."""
+        fetched; `during(kit, running)` plays the user meanwhile; `left`: links planted in the kit
+        folder, which Wine cannot remove, keep it (holding nothing else, scheduled for nothing)."""
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
@@ -413,6 +418,13 @@ class KitRun(unittest.TestCase):
         log = kit.app.log_lines()[first_line:]
         context = "\n".join(log[-30:])
         self.assertEqual(code, 0, context + running.stderr[-1000:])
+        if left:
+            (folder,) = set(prefix.temp_entries()) - set(temp_before)
+            folder = os.path.join(prefix.temp, folder)
+            self.assertTrue(all(os.path.islink(os.path.join(folder, n)) for n in os.listdir(folder)))
+            pending = prefix.run("reg", "query", PENDING[0], "/v", PENDING[1]).stdout
+            self.assertNotIn(os.path.basename(folder), pending)
+            shutil.rmtree(folder)
         self.assertEqual(prefix.temp_entries(), temp_before, context)
         drive_after = self.drive_c_state(kit)
         self.assertEqual(sorted(p for p in set(drive_before) | set(drive_after)
@@ -447,6 +459,7 @@ class KitRun(unittest.TestCase):
         for here, dirs, files in os.walk(kit.prefix.drive_c):
             dirs[:] = [d for d in dirs if d not in PLATFORM_FOLDERS and os.path.join(here, d) not in
                        (kit.prefix.temp, kit.snapshot, os.path.join(kit.app.folder, "parent"))]
+            state.update((os.path.join(here, d), "folder") for d in dirs)
             for path in (os.path.join(here, name) for name in files):
                 if path not in skip and os.path.lexists(path):
                     info = os.lstat(path)

@@ -8,6 +8,7 @@ The prefix's %temp% is "C:\\users\\First Last\\Temp" (HKCU\\Environment TEMP and
 "C:\\users\\First.exe", where a copy of the stand-in waits; the runner sees any program but the
 kit's that ran.
 """
+import glob
 import os
 import random
 import re
@@ -16,12 +17,14 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CAPTION, MISSING_PRODUCT, PARENT, RNG, STALL_MS, Kit, KitRun, KitServer,
-                     Prefix, quit_with_yes, tool, wait_for)
+from harness import (CAPTION, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, RNG, STALL_MS, Kit,
+                     KitRun, KitServer, Prefix, quit_with_yes, tool, wait_for)
 
 INSTALLED = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F}"  # installed in setUpModule
 INSTALLED_TEXT = ("This program is already installed on your system. "
                   "Are you sure you want to continue?")
+UNWRITABLE_TEXT = ("This program cannot write to its own folder. Please copy it, with the files "
+                   "beside it, to a folder you can write to and start it again.")
 DOWNLOAD_FAILURE = 0x800C0008  # an HTTP error answer or a short body
 PREREQ, PREREQ_BYTES = "dependencies/prereq.msi", RNG.randbytes(40 * 1024)
 WXS = """<?xml version="1.0" encoding="utf-8"?>
@@ -97,6 +100,46 @@ def plant_link(kit):
     with open(victim, "w") as f:
         f.write("the user's own file\n")
     os.link(victim, os.path.join(kit.app.folder, "kitmd5.dat"))
+    return victim
+
+
+def swap_kit_list(kit):
+    """The unelevated program: a link planted under the kit list's name, and while the slowed
+    list arrives, the copy made anew in its place swapped for the link again."""
+    kit.fault("kitmd5.dat", rate=100)
+    local, victim = os.path.join(kit.app.folder, "kitmd5.dat"), plant_link(kit)
+
+    def swap(kit, running):
+        wait_for(lambda: os.path.exists(local) and os.stat(local).st_nlink == 1, "a new copy")
+        os.unlink(local)
+        os.link(victim, local)
+    kit.during = swap
+
+
+def plant_folder_links(kit):
+    """The unelevated program: while a slowed kit file arrives, the prerequisites' folder name in
+    the kit folder becomes a Unix symbolic link (a reparse point to Wine) to a folder of the
+    user's, and another name one to an empty folder."""
+    outside = os.path.join(prefix.drive_c, "outside%02d" % Kit.count)
+    os.makedirs(os.path.join(outside, "empty"))
+    open(os.path.join(outside, "own.txt"), "w").close()
+    kit.fault("data/data1.cab", rate=100 * 1024)
+
+    def plant(kit, running):
+        wait_for(lambda: ("GET", kit.base + "data/data1.cab") in server.requests, "transfer")
+        folder = glob.glob(os.path.join(prefix.temp, "talvotempdir*"))[0]
+        os.symlink(outside, os.path.join(folder, "dependencies"))
+        os.symlink(os.path.join(outside, "empty"), os.path.join(folder, "spare"))
+    kit.during, kit.left = plant, True
+
+
+def seal_app_folder(kit):
+    """The application folder made read-only (Linux's immutable flag: Wine runs as root here),
+    with the log file and the parent program made beforehand."""
+    kit.app.write("test.log", "")
+    os.makedirs(os.path.join(kit.app.folder, "parent"))
+    shutil.copy(LAUNCHER, os.path.join(kit.app.folder, "parent", PARENT))
+    kit.sealed = True
 
 
 def row(name, change, outcome, *lines, requested=None, env=None):
@@ -115,8 +158,16 @@ class Runs(KitRun):
             "[WENVAROTH] Downloading: @data/data1.cab@ (size %d)" % (300 * 1024),
             "[WENVAROTH] Downloading: @%s@ (size %d)" % (PREREQ, len(PREREQ_BYTES)),
             "[WENVAROTH] Product %s installstate: 5" % INSTALLED,
-            "[WENVAROTH] Product %s installstate: -1" % MISSING_PRODUCT])
+            "[WENVAROTH] Product %s installstate: -1" % MISSING_PRODUCT,
+            "[WENVAROTH] Kit folder C:\\users\\First Last\\Temp\\talvotempdir01: protected, "
+            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"])
         command, folder = kit.started()
+        # Wine keeps only what Unix permissions can hold: the protected folder reads back without
+        # the Everyone entry that a folder of default security carries.
+        with open(os.path.join(kit.snapshot, "setup"), encoding="utf-8") as f:
+            security = f.read().splitlines()[2]
+        self.assertTrue(security.startswith("D:(A;OICI;FA;;;SY)") and ";WD)" not in security,
+                        security)
         self.assertEqual(folder, "C:\\users\\First Last\\Temp\\talvotempdir01")
         self.assertEqual(command, '%s\\setup.exe /silent /parent_process:"%s"' % (
             folder, prefix.win(os.path.join(kit.app.folder, "parent", PARENT))))
@@ -173,7 +224,15 @@ class Runs(KitRun):
             "[WENVAROTH] The kit list @app@\\kitmd5.dat names no product code",
             requested=LIST_ONLY),
         # The runner's check that nothing outside the kit folder changed covers the link's target.
-        row("kit list name planted as a link", plant_link, "handed"),
+        row("kit list name planted as a link, and swapped in while it arrives", swap_kit_list,
+            "handed"),
+        row("application folder not writable", seal_app_folder, "unwritable",
+            "[WENVAROTH] Cannot create local file @app@\\kitmd5.dat",
+            "[WENVAROTH] MessageBox(%s, %s)" % (UNWRITABLE_TEXT, CAPTION), requested=[]),
+        # Refused where the kit needs it, and never removed through (Wine removes no such link).
+        row("kit folder's links planted while it fills", plant_folder_links, "failed",
+            "[WENVAROTH] Refusing link ", "[WENVAROTH] Link left: ",
+            "[WENVAROTH] Folder left, kept by a link in it: "),
         row("manifest not well formed", set_manifest(lambda k: k.manifest()[:200]),
             "failed_list", requested=[]),
         row("manifest without base address", set_manifest(lambda k: re.sub(
@@ -201,6 +260,10 @@ class Runs(KitRun):
             "[WENVAROTH] Download address too long for long.bin"),
         row("nested relative folder", lambda k: k.files.update(
             {"data/deep/er/data1.cab": k.files.pop("data/data1.cab")}), "handed"),
+        row("relative paths with empty and dot segments", lambda k: (
+            k.files.update({"x/y/nested.cab": b"nested"}),
+            setattr(k, "manifest_text", k.manifest().replace('"cabs"', '"./cabs\\"')
+                    .replace('"data"', '"data/"').replace('"x/y"', '"x//./y/"'))), "handed"),
         # A folder takes the name a kit file is copied to.
         row("copy that fails", lambda k: k.files.update(
             {"x.d/data1.cab": k.files.pop("data/data1.cab"), "x.d": b"file"}), "failed",
@@ -230,7 +293,14 @@ class Runs(KitRun):
                 kit = full_kit()
                 change(kit)
                 kit.serve()
-                self.run_kit(kit, outcome, lines, requested, env=env)
+                if kit.sealed:
+                    subprocess.run(["chattr", "+i", kit.app.folder], check=True)
+                try:
+                    self.run_kit(kit, outcome, lines, requested, env=env, during=kit.during,
+                                 left=kit.left)
+                finally:
+                    if kit.sealed:
+                        subprocess.run(["chattr", "-i", kit.app.folder], check=True)
                 # From the stall's last byte to the end of the run: the bound and little more.
                 for path, stalled in server.stalls.items():
                     if path.startswith(kit.base):
@@ -324,8 +394,7 @@ class Runs(KitRun):
         self.assertEqual(running.wait(120).returncode, 0)
         # The held file (and so its folder) could not go at once: scheduled for the next start.
         self.assertTrue(os.path.exists(held))
-        pending = prefix.run("reg", "query", r"HKLM\System\CurrentControlSet\Control\Session "
-                             r"Manager", "/v", "PendingFileRenameOperations").stdout
+        pending = prefix.run("reg", "query", PENDING[0], "/v", PENDING[1]).stdout
         self.assertIn("held.dat", pending)
         self.assertIn(leaf, pending)
         holder.wait(30)

@@ -1,12 +1,15 @@
 // Stand-in for a kit's installer, served in the kit as "setup.exe". With WENVAROTH_SETUP_REPORT=R
 // it copies the folder it lives in (the kit folder, as the bootstrapper hands it over) into R.kit,
 // so that a test can compare every byte that arrived with what the server holds, then writes its
-// command line and current folder to R, one a line in UTF-8: last, so that R means a whole copy.
+// command line, current folder and its own folder's access list (text form) to R, one a line in
+// UTF-8: last, so that R means a whole copy.
 // Under any other name (a kit's autorun program, or a program planted where an unquoted path would
-// lead) it writes the two lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
+// lead) it writes the three lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
 // waits (at most 60 s) until that file exists. Always exits 0.
 // As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -31,10 +34,20 @@ void copyTree(const std::wstring& from, const std::wstring& to) {
     FindClose(search);
 }
 
-void writeReport(const std::wstring& path) {
+void writeReport(const std::wstring& path, const std::wstring& folder) {
     wchar_t current[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, current);
-    std::wstring text = std::wstring(GetCommandLineW()) + L"\n" + current + L"\n";
+    PSECURITY_DESCRIPTOR security = nullptr;
+    wchar_t* acl = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &security) == ERROR_SUCCESS) {
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            security, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &acl, nullptr);
+    }
+    std::wstring text = std::wstring(GetCommandLineW()) + L"\n" + current + L"\n" +
+                        (acl != nullptr ? acl : L"?") + L"\n";
+    LocalFree(acl);
+    LocalFree(security);
     int chars = static_cast<int>(text.size());
     std::string utf8(
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), chars, nullptr, 0, nullptr, nullptr), '\0');
@@ -63,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* report = _wgetenv(L"WENVAROTH_SETUP_REPORT");
     if (report == nullptr || *report == L'\0') return 0;
     if (_wcsicmp(name.c_str(), L"setup.exe") != 0) {
-        writeReport(std::wstring(report) + L"." + name);
+        writeReport(std::wstring(report) + L"." + name, kit);
         const wchar_t* release = _wgetenv(L"WENVAROTH_AUTORUN_RELEASE");
         for (int i = 0; release != nullptr && i < 600 &&
                         GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES;
@@ -73,6 +86,6 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     copyTree(kit, std::wstring(report) + L".kit");
-    writeReport(report);
+    writeReport(report, kit);
     return 0;
 }

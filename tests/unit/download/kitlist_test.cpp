@@ -1,7 +1,8 @@
 #include "download/kitlist.h"
 
 #include "download/url.h"
-#include "download/worker.h"
+#include "download/kitfolder.h"
+#include "download/localfile.h"
 #include "tests/unit/support.h"
 
 namespace unit_test {
@@ -35,11 +36,31 @@ using KitList = TempFolderTest;
 TEST_F(KitList, AnOverlongAddressIsNotFetched) {
     ASSERT_TRUE(textCopy(g_moduleFolder, (m_folder + L"\\").c_str()));
     g_baseUrl = newTextCopy((L"http://h/" + WideString(245, L'a')).c_str());
-    wchar_t local[kPathChars] = {};
-    EXPECT_EQ(fetchKitList(local), Step::Failed);
+    KitListCopy list;
+    EXPECT_EQ(fetchKitList(&list), Step::Failed);
     EXPECT_EQ(logLines().back(), "[WENVAROTH] Download address too long: " + narrow(g_baseUrl));
     free(g_baseUrl);
     g_baseUrl = nullptr;
+}
+
+// Only a process with administrator rights has anyone below it to keep out of the kit folder; a
+// limited user's own process could not write into the protected folder.
+TEST(KitFolder, ProtectedOnlyWithAdministratorRights) {
+    EXPECT_STREQ(kitFolderSecurity(true, true),
+                 L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+    EXPECT_EQ(kitFolderSecurity(false, true), nullptr);  // a limited user on XP: no elevation there
+    EXPECT_EQ(kitFolderSecurity(true, false), nullptr);  // an administrator's token not elevated
+}
+
+// A cache file that another program holds open for writing could change after its check.
+TEST_F(KitList, CacheFileOpenForWritingIsRefused) {
+    WideString file = write(L"cached.bin", "bytes");
+    HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(openCachedFile(file.c_str()), INVALID_HANDLE_VALUE);
+    CloseHandle(writer);
+    OwnedHandle reader(openCachedFile(file.c_str()));
+    EXPECT_TRUE(reader.valid());
 }
 
 TEST_F(KitList, RelativeOrOverlongTemporaryFolderIsRefused) {

@@ -1,0 +1,23 @@
+// Files the program writes from a transfer: the cache file is opened so that nobody else may change
+// it, and its bytes are copied through that handle into a file the program has just made, so that
+// the bytes checked are the bytes written and no name swapped in between is ever written through.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// Opens a transfer's cache file for reading, at its start; others may read it meanwhile but not
+// write, rename or delete it. INVALID_HANDLE_VALUE (logged) when it is gone or another program
+// holds it open for writing.
+HANDLE openCachedFile(const wchar_t* path);
+
+// Makes `path` new for writing (an existing name, link or not, makes it fail); others may read it
+// meanwhile but not write, rename or delete it. INVALID_HANDLE_VALUE with the system's error.
+HANDLE createNewFile(const wchar_t* path);
+
+// Copies `from`, from where it stands to its end, into `to`; `*copied` counts the bytes written.
+// When `kept` is given it also receives the first `keepLimit` + 1 bytes, so that a caller can tell
+// a file over the limit. False (the system's error set) when a read or a write fails.
+bool copyFileBytes(HANDLE from, HANDLE to, long long* copied,
+                   std::vector<unsigned char>* kept = nullptr, size_t keepLimit = 0);
