@@ -62,7 +62,7 @@ def main():
                     print("%s (%d bytes)" % (os.path.relpath(path, kit), os.path.getsize(path)))
             print("== setup.xml as setup.exe saw it")
             print(open(os.path.join(kit, "setup.xml"), encoding="utf-8").read().rstrip())
-        print("== requests served: %s" % ", ".join(p for _, p in server.requests))
+        print("== requests served: %s" % ", ".join(p for _, p, _ in server.requests))
         print("== left in %%temp%% afterwards: %s" % (prefix.temp_entries() or "nothing"))
         ok = result.returncode == 0 and os.path.exists(report)
     finally:

@@ -183,7 +183,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         server = self.server.owner
         path = self.path.split("?")[0]
-        server.requests.append((self.command, path))
+        server.requests.append((self.command, path, self.headers.get("User-Agent", "")))
         fault = server.faults.get(path, {})
         if fault.get("stall_before_headers"):
             server.stall(path)
@@ -253,7 +253,7 @@ class KitServer:
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
-    `requests` lists (method, path) of every request, in order."""
+    `requests` lists (method, path, user agent) of every request, in order."""
 
     def __init__(self):
         self.files = {}
@@ -353,13 +353,17 @@ class Kit:
                         % (n, r, str(n in self.autorun).lower(), b) for n, r, b in entries)
         dependencies = "".join('<dependency filename="%s" product_code="%s" arguments="" '
                                'os="%s"/>' % d for d in self.dependencies)
-        section = ("<base_url>%s</base_url><downloadable_files>%s</downloadable_files>%s"
-                   % (self.server.url(self.base), files, dependencies and
-                      "<dependencies>%s</dependencies>" % dependencies))
+        # The test build runs on 64-bit Windows: a kit that read the x86 section would ask for
+        # everything below "x86/", which is served nowhere.
+        section = lambda base: (
+            "<base_url>%s</base_url><downloadable_files>%s</downloadable_files>%s"
+            % (self.server.url(base), files,
+               dependencies and "<dependencies>%s</dependencies>" % dependencies))
         return ('<?xml version="1.0" encoding="%s"?>\n<locations><manufacturerName>%s'
                 '</manufacturerName><defaultProductName>%s</defaultProductName><x86>%s</x86>'
                 '<x64>%s</x64><modifies><modify path="/setup/install/mode" new_val="patched"/>'
-                '</modifies></locations>\n' % (encoding, CAPTION, PRODUCT, section, section))
+                '</modifies></locations>\n' % (encoding, CAPTION, PRODUCT,
+                                                 section(self.base + "x86/"), section(self.base)))
 
     def serve(self):
         served = self.server.files
@@ -413,8 +417,8 @@ class KitRun(unittest.TestCase):
         finally:
             running.kill()
         kit.ended = time.monotonic()
-        kit.requests = [p[len(kit.base):] for _, p in server.requests[first_request:]
-                        if p.startswith(kit.base)]
+        kit.served = server.requests[first_request:]
+        kit.requests = [p[len(kit.base):] for _, p, _ in kit.served if p.startswith(kit.base)]
         log = kit.app.log_lines()[first_line:]
         context = "\n".join(log[-30:])
         self.assertEqual(code, 0, context + running.stderr[-1000:])
@@ -439,6 +443,8 @@ class KitRun(unittest.TestCase):
         self.assertLessEqual(ran, {"setup." + name for name in kit.autorun})
         if started:
             self.assert_kit_arrived_whole(kit)
+            self.assertEqual(" /silent /parent_process:" in kit.started()[0],
+                             "/silent" in options.split(), kit.started()[0])
         reported = [l for l in log if l.startswith("[WENVAROTH] MessageBox(%s, " % FAILED_TEXT)]
         self.assertEqual(len(reported), 1 if outcome.startswith("failed") else 0, context)
         if reported and kit.manifest_text is None:

@@ -126,7 +126,8 @@ def plant_folder_links(kit):
     kit.fault("data/data1.cab", rate=100 * 1024)
 
     def plant(kit, running):
-        wait_for(lambda: ("GET", kit.base + "data/data1.cab") in server.requests, "transfer")
+        wait_for(lambda: kit.base + "data/data1.cab" in [p for _, p, _ in server.requests],
+                 "transfer")
         folder = glob.glob(os.path.join(prefix.temp, "talvotempdir*"))[0]
         os.symlink(outside, os.path.join(folder, "dependencies"))
         os.symlink(os.path.join(outside, "empty"), os.path.join(folder, "spare"))
@@ -178,11 +179,14 @@ class Runs(KitRun):
                   .rsplit(", wait=", 1)[0].rstrip(")") for line in log
                   if re.match(r"\[WENVAROTH\] (RunCommand|setupCommandLine)\(", line)]
         self.assertEqual(logged, [folder + "\\prepare.exe", command, command])
-        self.assertEqual(kit.requests[0], "kitmd5.dat")
-        self.assertIn(PREREQ, kit.requests)
-        for path in ("dependencies/have.msi", "dependencies/xponly.msi", "notlisted.bin"):
-            self.assertNotIn(path, kit.requests)
-        self.assertIn(("GET", kit.mirror + "mirror.bin"), server.requests)
+        # What the server received: the kit list, the missing prerequisite's size query (with its
+        # own user agent), the listed kit files in the manifest's order, the mirrored one from its
+        # own base, then the prerequisite; nothing installed, for another system or unlisted.
+        paths = ["kitmd5.dat", PREREQ] + list(kit.files) + ["mirror.bin", PREREQ]
+        self.assertEqual([(method, path.split("/", 2)[2], agent == "TalvoDownload")
+                          for method, path, agent in kit.served],
+                         [("GET", path, n == 1) for n, path in enumerate(paths)])
+        self.assertEqual(kit.served[-2][1], kit.mirror + "mirror.bin")
 
     # Kit list, kit files and prerequisites take three paths: the kit list its own transfer to a
     # file, kit files and prerequisites one transfer to the cache, prerequisites first a size
@@ -201,6 +205,11 @@ class Runs(KitRun):
             "handed", "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         row("kit list moved", lambda k: redirect(k, "kitmd5.dat"), "handed"),
         row("prerequisite moved", lambda k: redirect(k, PREREQ), "handed"),
+        # A failure ends the run wherever it stands in the queue: the good one after it is not
+        # fetched.
+        row("prerequisite failing before a good one", lambda k: k.dependencies.insert(
+            1, ("gone.msi", MISSING_PRODUCT, "all")), "failed",
+            "[WENVAROTH] The server answered 404 for @dependencies/gone.msi@"),
         # Wine follows a redirect to itself without end: the program bounds every fetch's. No
         # byte arrives meanwhile, so the stall bound is set beyond the run's time limit.
         row("kit list redirected to itself", lambda k: redirect(k, "kitmd5.dat", loop=True),
