@@ -4,33 +4,64 @@
 #include <winternl.h>
 
 #include <cstddef>
-#include <cstdlib>
 
 #include "base/runstate.h"
 #include "log/log.h"
+#include "sys/parentcommandline.h"
 #include "sys/systemlibrary.h"
 
-#ifndef _WIN64
-// No 32-bit process runs on the build machines, so the layouts this 32-bit build reads out of its
-// parent are pinned here to the values 32-bit Windows XP, Vista and 7 use.
-static_assert(sizeof(PROCESS_BASIC_INFORMATION) == 24, "basic information record");
-static_assert(offsetof(PROCESS_BASIC_INFORMATION, PebBaseAddress) == 4, "PEB address");
-static_assert(sizeof(PEB) == 472, "PEB bytes read (the smallest real PEB, XP's, has 528)");
-static_assert(offsetof(PEB, ProcessParameters) == 0x10, "PEB process parameters");
-static_assert(sizeof(RTL_USER_PROCESS_PARAMETERS) == 72, "process parameters bytes read");
-static_assert(offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) == 0x40, "command line");
-static_assert(sizeof(UNICODE_STRING) == 8, "counted string");
-static_assert(offsetof(UNICODE_STRING, Length) == 0, "counted string length");
-static_assert(offsetof(UNICODE_STRING, Buffer) == 4, "counted string text");
+// The native calls of this build fill the records of its own width: those records must lie where
+// the system's own declarations put them.
+#ifdef _WIN64
+typedef Layout64 OwnLayout;
+#else
+typedef Layout32 OwnLayout;
 #endif
+static_assert(sizeof(OwnLayout::BasicInformation) == sizeof(PROCESS_BASIC_INFORMATION), "record");
+static_assert(offsetof(OwnLayout::BasicInformation, pebBaseAddress) ==
+                  offsetof(PROCESS_BASIC_INFORMATION, PebBaseAddress),
+              "PEB address");
+static_assert(offsetof(OwnLayout::PebStart, processParameters) == offsetof(PEB, ProcessParameters),
+              "PEB process parameters");
+static_assert(offsetof(OwnLayout::ParametersStart, commandLine) ==
+                  offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
+              "command line");
+static_assert(sizeof(OwnLayout::CountedText) == sizeof(UNICODE_STRING), "counted string");
+static_assert(offsetof(OwnLayout::CountedText, maximumLength) ==
+                  offsetof(UNICODE_STRING, MaximumLength),
+              "counted string room");
+static_assert(offsetof(OwnLayout::CountedText, buffer) == offsetof(UNICODE_STRING, Buffer),
+              "counted string text");
 
 namespace {
 
 typedef DWORD(WINAPI* GetModuleFileNameExFn)(HANDLE, HMODULE, LPWSTR, DWORD);
+typedef BOOL(WINAPI* QueryFullProcessImageNameFn)(HANDLE, DWORD, LPWSTR, PDWORD);
+// Not declared for XP, which does not know it.
+const DWORD kQueryLimitedInformation = 0x1000;
 
-// The process status library is not a known system library on Windows XP, so it is loaded from
-// the system folder rather than imported.
-void readProcessPath(HANDLE process) {
+// Vista and later name the executable of a process of either width, asking only for the limited
+// query right, which an elevated process is granted even by parents that refuse it their memory.
+// XP lacks the call.
+bool queryImagePath(DWORD processId) {
+    QueryFullProcessImageNameFn query =
+        reinterpret_cast<QueryFullProcessImageNameFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW")));
+    if (query == nullptr) return false;
+    HANDLE process = OpenProcess(kQueryLimitedInformation, FALSE, processId);
+    if (process == nullptr) return false;
+    DWORD length = kPathChars;
+    bool named =
+        query(process, 0, g_parentProcessPath, &length) && length > 0 && length < kPathChars;
+    if (!named) g_parentProcessPath[0] = L'\0';
+    CloseHandle(process);
+    return named;
+}
+
+// The main module's path, for XP. The process status library is not a known system library on
+// Windows XP, so it is loaded from the system folder rather than imported. This cannot name a
+// process of another width.
+void readModulePath(HANDLE process) {
     g_parentProcessPath[0] = L'\0';
     HMODULE psapi = loadSystemLibrary(L"psapi.dll");
     if (psapi == nullptr) return;
@@ -42,6 +73,14 @@ void readProcessPath(HANDLE process) {
         getPath != nullptr ? getPath(process, nullptr, g_parentProcessPath, kPathChars) : 0;
     if (length == 0 || length >= kPathChars - 1) g_parentProcessPath[0] = L'\0';
     FreeLibrary(psapi);
+}
+
+void readProcessPath(DWORD processId) {
+    if (queryImagePath(processId)) return;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) return;
+    readModulePath(process);
+    CloseHandle(process);
 }
 
 }  // namespace
@@ -57,14 +96,7 @@ DWORD getParentProcessId() {
          more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID != ownId) continue;
         parentId = entry.th32ParentProcessID;
-        if (g_parentProcessPath[0] == L'\0') {
-            HANDLE parent =
-                OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId);
-            if (parent != nullptr) {
-                readProcessPath(parent);
-                CloseHandle(parent);
-            }
-        }
+        if (g_parentProcessPath[0] == L'\0') readProcessPath(parentId);
         break;
     }
     CloseHandle(snapshot);
@@ -73,71 +105,50 @@ DWORD getParentProcessId() {
 
 namespace {
 
-typedef NTSTATUS(NTAPI* QueryInformationProcessFn)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+// Looks up `name` in ntdll as a function of type `Fn`.
+template <class Fn>
+bool lookUp(HMODULE ntdll, const char* name, Fn* function) {
+    *function = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
+    return *function != nullptr;
+}
 
-// Reads the command line of an opened parent whose structures have this build's layout.
-void readCommandLine(HANDLE parent, GuardedString* result) {
+// Reads the command line of an opened parent: in this build's own layout through the native
+// calls, or, for a 64-bit parent of this 32-bit process on 64-bit Windows, in the 64-bit layout
+// through the calls WOW64 provides for that. A 32-bit parent there has this build's layout.
+void readParentCommandLine(HANDLE parent, GuardedString* result) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll == nullptr) {
         writeLog(L"[SETUP] GetParrentProcessCmdLine could not load ntdll.dll error<%d>",
                  GetLastError());
         return;
     }
-    QueryInformationProcessFn query = reinterpret_cast<QueryInformationProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "ZwQueryInformationProcess")));
-    if (query == nullptr) {
-        writeLog(
-            L"[SETUP] GetParrentProcessCmdLine could not get proc address "
-            L"ZwQueryInformationProcess<%d>",
-            GetLastError());
-        return;
-    }
-    if (isWow64Process(parent) != isWow64Process(GetCurrentProcess())) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine parent process of another bitness");
-        return;
-    }
-    PROCESS_BASIC_INFORMATION basic = {};
-    NTSTATUS status = query(parent, ProcessBasicInformation, &basic, sizeof basic, nullptr);
-    writeLog(L"[SETUP] GetParrentProcessCmdLine ZwQueryInformationProcess ret<%d>", status);
-    PEB peb = {};
-    if (!ReadProcessMemory(parent, basic.PebBaseAddress, &peb, sizeof peb, nullptr)) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory peb error<%d>",
+    RemoteProcess<OwnLayout> own = {parent, nullptr, nullptr};
+    const char* missing = !lookUp(ntdll, "ZwQueryInformationProcess", &own.query)
+                              ? "ZwQueryInformationProcess"
+                          : !lookUp(ntdll, "NtReadVirtualMemory", &own.read) ? "NtReadVirtualMemory"
+                                                                             : nullptr;
+    if (missing != nullptr) {
+        writeLog(L"[SETUP] GetParrentProcessCmdLine could not get proc address %hs<%d>", missing,
                  GetLastError());
         return;
     }
-    RTL_USER_PROCESS_PARAMETERS parameters = {};
-    if (!ReadProcessMemory(parent, peb.ProcessParameters, &parameters, sizeof parameters,
-                           nullptr)) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory procParams error<%d>",
-                 GetLastError());
+    BOOL ownWow64 = isWow64Process(GetCurrentProcess());
+    if (isWow64Process(parent) == ownWow64) {
+        readCommandLine(own, result);
         return;
     }
-    if (!readRemoteText(parent, parameters.CommandLine.Buffer, parameters.CommandLine.Length,
-                        result)) {
-        writeLog(L"[SETUP] GetParrentProcessCmdLine ReadProcessMemory cmdLine error<%d>",
-                 GetLastError());
+#ifndef _WIN64
+    RemoteProcess<Layout64> wide = {parent, nullptr, nullptr};
+    if (ownWow64 && lookUp(ntdll, "NtWow64QueryInformationProcess64", &wide.query) &&
+        lookUp(ntdll, "NtWow64ReadVirtualMemory64", &wide.read)) {
+        readCommandLine(wide, result);
         return;
     }
-    writeLog(L"[SETUP] GetParrentProcessCmdLine parent command line<%s>", result->c_str());
+#endif
+    writeLog(L"[SETUP] GetParrentProcessCmdLine parent process of another bitness");
 }
 
 }  // namespace
-
-bool readRemoteText(HANDLE process, const void* address, size_t bytes, GuardedString* result) {
-    // The length is the other process's word: only whole characters count, and only a complete
-    // copy is used (a text cut short could name another file), so an odd or overstated length
-    // never makes the text run past what was copied.
-    size_t chars = bytes / sizeof(wchar_t);
-    if (chars == 0) return true;
-    wchar_t* text = static_cast<wchar_t*>(calloc(chars + 1, sizeof(wchar_t)));
-    if (text == nullptr) return false;
-    SIZE_T copied = 0;
-    bool read = ReadProcessMemory(process, address, text, chars * sizeof(wchar_t), &copied) &&
-                copied == chars * sizeof(wchar_t);
-    if (read) result->assign(text);
-    free(text);
-    return read;
-}
 
 BOOL isWow64Process(HANDLE process) {
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
@@ -159,7 +170,7 @@ GuardedString GetParrentProcessCmdLine() {
             GetLastError());
         return result;
     }
-    readCommandLine(parent, &result);
+    readParentCommandLine(parent, &result);
     CloseHandle(parent);
     return result;
 }

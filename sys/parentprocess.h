@@ -8,13 +8,9 @@
 // Whether a process is 32-bit on 64-bit Windows; FALSE where the platform cannot say.
 BOOL isWow64Process(HANDLE process);
 
-// Reads the wide text of `bytes` bytes at `address` in `process` into `result` (up to its first
-// null character); whole characters only. False, with `result` untouched, when the memory cannot
-// be read in full.
-bool readRemoteText(HANDLE process, const void* address, size_t bytes, GuardedString* result);
-
 // The parent's process id, 0 when not found; fills g_parentProcessPath while it is empty.
 DWORD getParentProcessId();
-// The parent's command line read out of its memory; empty when any step fails, and for a parent
-// of another bitness, whose structures this build cannot read in its own layout.
+// The parent's command line read out of its memory; empty when any step fails. A 32-bit build
+// reads a 64-bit parent on 64-bit Windows through the calls WOW64 provides for that (empty where
+// they are missing); the 64-bit test build does not read a 32-bit parent.
 GuardedString GetParrentProcessCmdLine();

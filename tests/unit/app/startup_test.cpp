@@ -6,7 +6,6 @@
 #include "app/mainflow.h"
 #include "app/options.h"
 #include "app/osversion.h"
-#include "sys/parentprocess.h"
 
 namespace unit_test {
 namespace {
@@ -38,23 +37,6 @@ TEST(ParseOptions, NamesAndValues) {
         SCOPED_TRACE(testing::PrintToString(c.text));
         EXPECT_EQ(parseOptions(c.text), c.options);
     }
-}
-
-// The parent's command line is read with the length its own memory states: an odd or overstated
-// length must give a defined text, never one that runs past what was copied.
-TEST(ParentCommandLine, LengthFromTheOtherProcessIsBoundedByTheCopy) {
-    const wchar_t text[] = L"/log /silent";
-    // Byte counts: the odd byte of 5 is no whole character.
-    const std::pair<size_t, const wchar_t*> cases[] = {
-        {0, L""}, {1, L""}, {5, L"/l"}, {10, L"/log "}, {26, L"/log /silent"}};
-    for (const auto& c : cases) {
-        GuardedString result;
-        EXPECT_TRUE(readRemoteText(GetCurrentProcess(), text, c.first, &result));
-        EXPECT_STREQ(result.c_str(), c.second) << c.first;
-    }
-    GuardedString unread;
-    EXPECT_FALSE(readRemoteText(GetCurrentProcess(), nullptr, 8, &unread));
-    EXPECT_STREQ(unread.c_str(), L"");
 }
 
 TEST(LogPath, NamesAFileNeverADevice) {
