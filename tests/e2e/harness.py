@@ -182,6 +182,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         server.requests.append((self.command, path))
         fault = server.faults.get(path, {})
+        if "first" in fault and server.requests.count((self.command, path)) > fault["first"]:
+            fault = {}
         if fault.get("stall_before_headers"):
             server.stall(path)
             self.close_connection = True
@@ -250,6 +252,7 @@ class KitServer:
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
+    {"first": n, ...}: the fault meets only the first n requests of the path.
     `requests` lists (method, path) of every request, in order."""
 
     def __init__(self):

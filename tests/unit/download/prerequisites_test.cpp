@@ -54,5 +54,29 @@ TEST_F(Prerequisites, AnUnsafeNameOrAnOverlongAddressGivesTheRunUp) {
     }
 }
 
+// A listed or queried size that cannot be real leaves the transfer's own length to decide.
+TEST(ExpectedLength, KnownLengthOrElseTheAnnouncedOneDecides) {
+    const long long kGiB = 1LL << 30;
+    struct Case {
+        int32_t size;
+        unsigned long long announced;
+        long long received;
+        bool whole;
+    } const cases[] = {
+        {1000, 1000, 1000, true},
+        {1000, 1000, 999, false},
+        {1000, 0, 1000 + 4 * kGiB, false},  // compared in 64 bits
+        {0, 5000, 5000, true},
+        {0, 5000, 4999, false},                 // a token without digits
+        {-7, 0, 12, true},                      // no length anywhere
+        {INT32_MAX, 3 * kGiB, 3 * kGiB, true},  // the clamp of a larger size
+        {5, 5, -1, false},                      // unreadable
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        EXPECT_EQ(receivedWhole(c.received, promisedLength(c.size), c.announced), c.whole);
+    }
+}
+
 }  // namespace
 }  // namespace unit_test
