@@ -26,8 +26,8 @@ TEST_F(Callback, CountsDeltasAcrossTransfersAndWrapsBackwards) {
                   S_OK);
     }
     // The platform kept a reference past the transfer: logged, and a late call meets a live one.
-    EXPECT_EQ(logLines().back(),
-              "[WENVAROTH] The platform still holds a transfer callback (references left: 1)");
+    EXPECT_EQ(logLines(), std::vector<std::string>{"[WENVAROTH] The platform still holds a "
+                                                   "transfer callback (references left: 1)"});
     kept->OnProgress(1000, 1000, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
     EXPECT_EQ(kept->Release(), 0u);
     EXPECT_EQ(g_bytesReceived, 1000u);
