@@ -18,14 +18,11 @@ class Callback : public TempFolderTest {
 };
 
 TEST_F(Callback, CountsDeltasAcrossTransfersAndWrapsBackwards) {
-    IBindStatusCallback* kept = nullptr;
-    {
-        TransferCallback first(nullptr);
-        first->OnProgress(100, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr);
-        ASSERT_EQ(first->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&kept)),
-                  S_OK);
-    }
-    // The platform kept a reference past the transfer: logged, and a late call meets a live one.
+    auto* first = new TransferCallback(nullptr);
+    CBindStatusCallbackImpl* kept = first->get();
+    kept->OnProgress(100, 1000, BINDSTATUS_BEGINDOWNLOADDATA, nullptr);
+    kept->AddRef();  // the platform's, kept past the transfer: logged, and the object lives on
+    delete first;
     EXPECT_EQ(logLines(), std::vector<std::string>{"[WENVAROTH] The platform still holds a "
                                                    "transfer callback (references left: 1)"});
     kept->OnProgress(1000, 1000, BINDSTATUS_ENDDOWNLOADDATA, nullptr);

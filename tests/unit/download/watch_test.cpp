@@ -45,8 +45,7 @@ class Watch : public TempFolderTest {
     FakeBinding binding;
 };
 
-// The fake's Abort does nothing, as a refused cross-thread abort: only the transfer's own end
-// (watchEnd) stops the aborts.
+// The fake's Abort does nothing (a refused abort): only the transfer's own end stops the aborts.
 TEST_F(Watch, ArrivingBytesKeepATransferAliveAndSilenceAbortsItUntilItEnds) {
     watchBinding(&binding);
     EXPECT_EQ(binding.refs, 2u);
