@@ -85,8 +85,9 @@ DWORD readContentLength(HINTERNET request, int32_t* size) {
     }
     long long length = 0;
     const wchar_t* at = text;
-    for (; *at >= L'0' && *at <= L'9' && length <= INT32_MAX; ++at)
+    for (; *at >= L'0' && *at <= L'9' && length <= INT32_MAX; ++at) {
         length = length * 10 + (*at - L'0');
+    }
     if (at == text || *at != L'\0' || length > INT32_MAX) return ERROR_HTTP_INVALID_HEADER;
     *size = static_cast<int32_t>(length);
     return 0;
