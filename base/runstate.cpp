@@ -40,14 +40,11 @@ ITaskbarList3* g_taskbarList = nullptr;
 std::atomic<int> g_quitConfirmed{0};
 TransferWatch g_transferWatch = {};
 CRITICAL_SECTION g_watchLock;
+HANDLE g_lingeringWatchdog = nullptr;
 
 uint32_t g_bytesReceived = 0;
 std::atomic<uint32_t> g_bytesTotal{0};
 std::atomic<double> g_transferRate{0.0};
-
-std::vector<DownloadableFile> g_downloadableFiles;
-std::vector<Dependency> g_dependencies;
-std::vector<XmlPatch> g_xmlPatches;
 
 DWORD g_mainThreadId = 0;
 
@@ -64,7 +61,9 @@ const wchar_t* getResourceText(UINT id) {
 }
 
 void releaseRunState() {
-    if (g_cancelEvent != nullptr) {
+    bool watchdogEnded = g_lingeringWatchdog == nullptr ||
+                         WaitForSingleObject(g_lingeringWatchdog, 0) == WAIT_OBJECT_0;
+    if (g_cancelEvent != nullptr && watchdogEnded) {
         CloseHandle(g_cancelEvent);
         g_cancelEvent = nullptr;
     }
@@ -81,7 +80,11 @@ void releaseRunState() {
         g_logFile = nullptr;
     }
     DeleteCriticalSection(&g_stateLock);
-    DeleteCriticalSection(&g_watchLock);
+    if (watchdogEnded) {
+        DeleteCriticalSection(&g_watchLock);
+        if (g_lingeringWatchdog != nullptr) CloseHandle(g_lingeringWatchdog);
+        g_lingeringWatchdog = nullptr;
+    }
 }
 
 void endProgram() {

@@ -1,7 +1,7 @@
-// The process-wide run state: every global of the program is declared here and defined once in
-// runstate.cpp. The main thread writes the settings before the worker starts; the worker writes
-// g_kitFolder and g_runAborted, which the main thread reads only after it has waited for the
-// worker.
+// The process-wide run state: every global of the program but the manifest lists (which the
+// manifest model declares, manifest/model.h) is declared here and defined once in runstate.cpp.
+// The main thread writes the settings before the worker starts; the worker writes g_kitFolder and
+// g_runAborted, which the main thread reads only after it has waited for the worker.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +11,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
-#include "manifest/model.h"
+// Every fixed text below is written through the bounded helpers.
+#include "base/text.h"
 
 // Widths of the fixed text buffers, terminator included.
 constexpr size_t kPathChars = 260;
@@ -80,8 +80,7 @@ struct TransferWatch {
     bool armed;
     unsigned generation;  // counts the watched transfers, so a late tick can't touch a newer one
     IBinding* binding;    // one reference of ours, from OnStartBinding to OnStopBinding
-    bool abortSent;
-    int endedBy;  // why the watchdog ended the transfer: 0 not ended, else a WatchEnd value
+    int endedBy;          // why the watchdog ended the transfer: 0 not ended, else a WatchEnd value
     wchar_t cacheFile[kPathChars];  // the growing cache file, once the platform names it
     ULONG progress;                 // the latest progress notification's byte count
     unsigned long long lastBytes;
@@ -89,16 +88,15 @@ struct TransferWatch {
 };
 extern TransferWatch g_transferWatch;
 extern CRITICAL_SECTION g_watchLock;
+// The watchdog thread when it did not end within the worker's bounded wait for it, else null. It
+// may still take g_watchLock and look at g_cancelEvent: releaseRunState releases those only once
+// this thread has ended.
+extern HANDLE g_lingeringWatchdog;
 
 // Shared progress state: g_bytesReceived under g_stateLock; the other two indivisible.
 extern uint32_t g_bytesReceived;
 extern std::atomic<uint32_t> g_bytesTotal;
 extern std::atomic<double> g_transferRate;
-
-// The manifest model, in document order.
-extern std::vector<DownloadableFile> g_downloadableFiles;
-extern std::vector<Dependency> g_dependencies;
-extern std::vector<XmlPatch> g_xmlPatches;
 
 // The thread that runs the main flow and the dialog; texts loaded on it never share a buffer with
 // texts loaded on the worker.

@@ -64,17 +64,18 @@ Step fetchKitList(KitListCopy* list) {
     writeLog(L"[WENVAROTH] Downloading kitmd5.dat file from: %s; to: %s", url, localPath);
     // The callback counts nothing: it sees the HTTP status and the announced length, so that an
     // error page or a cut body is not read as the kit list, and it lets the user's quit through.
-    CBindStatusCallbackImpl status(g_cancelEvent, false);
+    TransferCallback status(g_cancelEvent, false);
+    if (status.get() == nullptr) return Step::Failed;
     WatchEnd ended = WatchEnd::Ended;
     wchar_t cacheFile[kPathChars] = {};
-    HRESULT transfer = watchedTransfer(url, nullptr, cacheFile, &status, &ended);
-    if (transfer == S_OK && !status.httpStatusAcceptable()) {
-        writeLog(L"[WENVAROTH] The server answered %lu for %s", status.m_httpStatus, url);
+    HRESULT transfer = watchedTransfer(url, nullptr, cacheFile, status.get(), &ended);
+    if (transfer == S_OK && !status->httpStatusAcceptable()) {
+        writeLog(L"[WENVAROTH] The server answered %lu for %s", status->m_httpStatus, url);
         transfer = INET_E_DOWNLOAD_FAILURE;
-    } else if (transfer == S_OK && status.m_lastProgressMax != 0 &&
-               status.m_lastProgress != status.m_lastProgressMax) {
-        writeLog(L"[WENVAROTH] Received %lu of %lu bytes from %s", status.m_lastProgress,
-                 status.m_lastProgressMax, url);
+    } else if (transfer == S_OK && status->m_lastProgressMax != 0 &&
+               status->m_lastProgress != status->m_lastProgressMax) {
+        writeLog(L"[WENVAROTH] Received %lu of %lu bytes from %s", status->m_lastProgress,
+                 status->m_lastProgressMax, url);
         transfer = INET_E_DOWNLOAD_FAILURE;
     } else if (transfer == S_OK && !copyKitList(cacheFile, list)) {
         transfer = INET_E_DOWNLOAD_FAILURE;
@@ -83,7 +84,7 @@ Step fetchKitList(KitListCopy* list) {
         writeLog(L"[WENVAROTH] Cannot download file. Error :%lu",
                  static_cast<unsigned long>(transfer));
     }
-    if (ended == WatchEnd::Quit || status.m_aborted || quitConfirmed()) return quitStep();
+    if (ended == WatchEnd::Quit || status->m_aborted || quitConfirmed()) return quitStep();
     return transfer == S_OK ? Step::Completed : Step::Failed;
 }
 

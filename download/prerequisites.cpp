@@ -33,14 +33,13 @@ Step queuePrerequisites(std::vector<QueuedFile>* queue) {
             writeLog(L"[WENVAROTH] Download address too long for %s", fileName);
             return Step::Failed;
         }
+        // Any failure, an answer that did not come within the stall bound included, only leaves
+        // the size unknown: the transfer has a bound of its own and checks its own length.
         int32_t size = 0;
         DWORD sizeStatus = queryRemoteSize(url, &size);
         if (sizeStatus == ERROR_CANCELLED) return quitStep();
         if (sizeStatus == ERROR_INTERNET_TIMEOUT) {
-            // Any other failure only leaves the size unknown; a server that holds the request
-            // without answering would hold the transfer the same way.
             writeLog(L"[WENVAROTH] Nothing received for %lu s from %s", stallBoundMs() / 1000, url);
-            return Step::Failed;
         }
 
         QueuedFile entry;
@@ -48,12 +47,12 @@ Step queuePrerequisites(std::vector<QueuedFile>* queue) {
         entry.file.relativePath.reset(newTextCopy(L"dependencies"));
         entry.file.autorun = false;
         entry.file.size = size;
-        entry.sizeKnown = size > 0;
+        entry.expectedBytes = promisedLength(size);
         if (!entry.file.name || !entry.file.relativePath) {
             writeLog(L"[WENVAROTH] Out of memory queueing %s", fileName);
             return Step::Failed;
         }
-        g_bytesTotal += static_cast<uint32_t>(size);
+        if (entry.expectedBytes > 0) g_bytesTotal += static_cast<uint32_t>(entry.expectedBytes);
         queue->push_back(std::move(entry));
     }
     return Step::Completed;

@@ -1,10 +1,29 @@
 #include "download/progress.h"
 
+#include <new>
+
 #include "base/runstate.h"
 #include "download/watch.h"
+#include "log/log.h"
 
 CBindStatusCallbackImpl::CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes)
     : m_cancelEvent(cancelEvent), m_countBytes(countBytes) {}
+
+CBindStatusCallbackImpl* CBindStatusCallbackImpl::create(HANDLE cancelEvent, bool countBytes) {
+    CBindStatusCallbackImpl* callback =
+        new (std::nothrow) CBindStatusCallbackImpl(cancelEvent, countBytes);
+    if (callback == nullptr) writeLog(L"[WENVAROTH] Out of memory for a transfer callback");
+    return callback;
+}
+
+TransferCallback::~TransferCallback() {
+    if (m_callback == nullptr) return;
+    ULONG left = m_callback->Release();
+    if (left != 0) {
+        writeLog(L"[WENVAROTH] The platform still holds a transfer callback (references left: %lu)",
+                 left);
+    }
+}
 
 STDMETHODIMP CBindStatusCallbackImpl::QueryInterface(REFIID iid, void** object) {
     if (object == nullptr) return E_POINTER;
@@ -20,9 +39,16 @@ STDMETHODIMP CBindStatusCallbackImpl::QueryInterface(REFIID iid, void** object) 
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::AddRef() { return static_cast<ULONG>(++m_refCount); }
+STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
+}
 
-STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::Release() { return static_cast<ULONG>(--m_refCount); }
+// The platform may let go of its last reference on another thread than the caller's.
+STDMETHODIMP_(ULONG) CBindStatusCallbackImpl::Release() {
+    LONG left = InterlockedDecrement(&m_refCount);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+}
 
 // The binding is what the watchdog aborts a stalled or quit transfer through.
 STDMETHODIMP CBindStatusCallbackImpl::OnStartBinding(DWORD, IBinding* binding) {

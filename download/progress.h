@@ -10,12 +10,14 @@
 #include <windows.h>
 #include <urlmon.h>
 
-class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiate {
+class CBindStatusCallbackImpl final : public IBindStatusCallback, public IHttpNegotiate {
   public:
-    // One object per transfer, an automatic object of the caller that outlives the synchronous
-    // transfer call; never allocated on the heap and never freed through Release.
+    // One object per transfer, on the heap with one reference, the caller's (TransferCallback
+    // below holds it). The platform takes references of its own and may keep one past the
+    // transfer call (a stalled or aborted one): the last Release frees the object, so a late call
+    // never meets a dead one. Null when memory can't be obtained.
     // countBytes false: nothing is added to the shared progress state (the kit-list fetch).
-    explicit CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes = true);
+    static CBindStatusCallbackImpl* create(HANDLE cancelEvent, bool countBytes = true);
 
     // IUnknown. QueryInterface answers IUnknown, IBindStatusCallback and IHttpNegotiate.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -46,7 +48,7 @@ class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiat
                m_httpStatus == 304;
     }
 
-    LONG m_refCount = 0;
+    LONG m_refCount = 1;
     LONG m_aborted = 0;
     HANDLE m_cancelEvent = nullptr;
     DWORD m_sampleTick = 0;
@@ -62,4 +64,25 @@ class CBindStatusCallbackImpl : public IBindStatusCallback, public IHttpNegotiat
     bool m_countBytes = true;
     // The millisecond clock; a test replaces it.
     DWORD(WINAPI* m_tick)() = GetTickCount;
+
+  private:
+    CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes);
+    ~CBindStatusCallbackImpl() = default;
+};
+
+// The caller's reference to one transfer's callback, dropped when the holder goes out of scope.
+// A reference the platform still holds then is logged; the object lives on until it is let go.
+class TransferCallback {
+  public:
+    explicit TransferCallback(HANDLE cancelEvent, bool countBytes = true)
+        : m_callback(CBindStatusCallbackImpl::create(cancelEvent, countBytes)) {}
+    ~TransferCallback();
+    TransferCallback(const TransferCallback&) = delete;
+    TransferCallback& operator=(const TransferCallback&) = delete;
+
+    CBindStatusCallbackImpl* get() const { return m_callback; }
+    CBindStatusCallbackImpl* operator->() const { return m_callback; }
+
+  private:
+    CBindStatusCallbackImpl* m_callback;
 };

@@ -16,8 +16,9 @@ bool isRedirect(DWORD status) {
 
 // Opens `url`, following redirects by hand and at most kMaxRedirects of them: the platform's
 // own following has no bound here, and a server that redirects to itself would hold the run for
-// ever. Null, with the last error set, on failure.
-HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url) {
+// ever. Null, with the last error set, on failure. `*status` receives the last answer's status,
+// 0 when it has none (not HTTP), the last error then being the failed status query's.
+HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url, DWORD* status) {
     wchar_t current[kPathChars];
     if (!textCopy(current, url)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -27,13 +28,14 @@ HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url) {
         HINTERNET request =
             InternetOpenUrlW(root, current, nullptr, 0, INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
         if (request == nullptr) return nullptr;
-        DWORD status = 0;
-        DWORD statusLength = sizeof status;
-        if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                            &statusLength, nullptr) ||
-            !isRedirect(status)) {
+        *status = 0;
+        DWORD statusLength = sizeof *status;
+        if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status,
+                            &statusLength, nullptr)) {
+            *status = 0;
             return request;
         }
+        if (!isRedirect(*status)) return request;
         wchar_t location[kPathChars];
         DWORD locationLength = sizeof location;
         wchar_t next[kPathChars];
@@ -73,20 +75,35 @@ void closeRoot(SizeQuery* query) {
     if (root != nullptr) InternetCloseHandle(root);
 }
 
+// The Content-Length of a success answer. Read as text: a length beyond the 32-bit range would
+// come back from the numeric query cut to its low bits, a wrong size taken for a real one.
+DWORD readContentLength(HINTERNET request, int32_t* size) {
+    wchar_t text[24];
+    DWORD textLength = sizeof text;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &textLength, nullptr)) {
+        return GetLastError();
+    }
+    long long length = 0;
+    const wchar_t* at = text;
+    for (; *at >= L'0' && *at <= L'9' && length <= INT32_MAX; ++at) {
+        length = length * 10 + (*at - L'0');
+    }
+    if (at == text || *at != L'\0' || length > INT32_MAX) return ERROR_HTTP_INVALID_HEADER;
+    *size = static_cast<int32_t>(length);
+    return 0;
+}
+
 DWORD WINAPI sizeQueryThread(LPVOID parameter) {
     SizeQuery* query = static_cast<SizeQuery*>(parameter);
-    HINTERNET request = openFollowingRedirects(query->root, query->url);
-    if (request == nullptr) {
+    DWORD status = 0;
+    HINTERNET request = openFollowingRedirects(query->root, query->url, &status);
+    if (request == nullptr || status == 0) {
         query->status = GetLastError();
+    } else if (status < 200 || status > 299) {
+        // An error answer's length is its error page's: the resource's size stays unknown.
+        query->status = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     } else {
-        DWORD length = 0;
-        DWORD bufferLength = sizeof length;
-        if (HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
-                           &bufferLength, nullptr) == TRUE) {
-            query->size = static_cast<int32_t>(length);
-        } else {
-            query->status = GetLastError();
-        }
+        query->status = readContentLength(request, &query->size);
     }
     // The answer is known once the headers are: the caller goes on at once. Closing the request
     // may take as long as the whole body (Wine reads it to the end first), which must neither

@@ -11,16 +11,28 @@ constexpr DWORD kTickMs = 250;
 // for its end all the same.
 constexpr DWORD kWatchdogEndMs = 5000;
 
+// The thread owns its stop event and closes it at its end: stopWatchdog only signals it, so the
+// event is never closed under a thread that outlived the wait for it.
 DWORD WINAPI watchdogThread(LPVOID stopEvent) {
+    HANDLE stop = static_cast<HANDLE>(stopEvent);
     // Joins the worker's apartment (the multithreaded one), so the binding the worker's transfer
     // published may be used from here.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     DWORD bound = stallBoundMs();
-    while (WaitForSingleObject(static_cast<HANDLE>(stopEvent), kTickMs) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(stop, kTickMs) == WAIT_TIMEOUT) {
         watchTick(GetTickCount(), bound);
     }
     if (SUCCEEDED(com)) CoUninitialize();
+    CloseHandle(stop);
     return 0;
+}
+
+// Milliseconds from `since` to `now`. The clock is read outside the lock, so `now` may be a
+// moment older than a start stamped meanwhile: that counts as no time passed, not as the wrap of
+// the unsigned difference (about 49 days).
+DWORD elapsedMs(DWORD since, DWORD now) {
+    LONG elapsed = static_cast<LONG>(now - since);
+    return elapsed > 0 ? static_cast<DWORD>(elapsed) : 0;
 }
 
 }  // namespace
@@ -53,12 +65,13 @@ void stopWatchdog(Watchdog* watchdog) {
     if (watchdog->thread == nullptr) return;
     SetEvent(watchdog->stop);
     if (WaitForSingleObject(watchdog->thread, kWatchdogEndMs) == WAIT_OBJECT_0) {
-        CloseHandle(watchdog->stop);
+        CloseHandle(watchdog->thread);
     } else {
-        // Its event stays open: the thread still waits on it.
+        // The thread may still take the watch's lock and look at the cancel event: the run's
+        // release leaves both to the end of the process unless the thread has ended by then.
         writeLog(L"[WENVAROTH] The transfer watch did not end");
+        g_lingeringWatchdog = watchdog->thread;
     }
-    CloseHandle(watchdog->thread);
     watchdog->thread = watchdog->stop = nullptr;
 }
 
@@ -67,7 +80,6 @@ void watchBegin() {
     TransferWatch& watch = g_transferWatch;
     watch.armed = true;
     ++watch.generation;
-    watch.abortSent = false;
     watch.endedBy = static_cast<int>(WatchEnd::Ended);
     watch.cacheFile[0] = L'\0';
     watch.progress = 0;
@@ -133,21 +145,21 @@ void watchTick(DWORD now, DWORD stallBound) {
     if (watch.armed && watch.generation == generation) {
         if (bytes != watch.lastBytes) {
             watch.lastBytes = bytes;
-            watch.lastMoveTick = now;
+            if (elapsedMs(watch.lastMoveTick, now) > 0) watch.lastMoveTick = now;
         }
-        if (watch.endedBy == static_cast<int>(WatchEnd::Ended)) {
-            if (quit) {
-                watch.endedBy = static_cast<int>(WatchEnd::Quit);
-            } else if (now - watch.lastMoveTick >= stallBound) {
-                watch.endedBy = static_cast<int>(WatchEnd::Stalled);
-            }
+        // A quit wins over a stall seen before it: the user chose to end the run.
+        if (quit) {
+            watch.endedBy = static_cast<int>(WatchEnd::Quit);
+        } else if (watch.endedBy == static_cast<int>(WatchEnd::Ended) &&
+                   elapsedMs(watch.lastMoveTick, now) >= stallBound) {
+            watch.endedBy = static_cast<int>(WatchEnd::Stalled);
         }
-        // Until the binding exists there is nothing to abort yet: a later tick does it.
-        if (watch.endedBy != static_cast<int>(WatchEnd::Ended) && !watch.abortSent &&
-            watch.binding != nullptr) {
+        // Sent again at every tick while the transfer still runs: an abort can be refused, or come
+        // before the protocol has started, and nothing else would end the call. Until the binding
+        // exists there is nothing to abort yet.
+        if (watch.endedBy != static_cast<int>(WatchEnd::Ended) && watch.binding != nullptr) {
             binding = watch.binding;
             binding->AddRef();
-            watch.abortSent = true;
         }
     }
     LeaveCriticalSection(&g_watchLock);

@@ -25,6 +25,8 @@ enum class WatchEnd { Ended = 0, Stalled = 1, Quit = 2 };
 
 // The watchdog thread, for the length of the worker's run. Start gives false when the thread (or
 // its stop event) can't be made: without it a stall would hang the run, so the run is given up.
+// Stop signals the thread and waits a bounded time for its end; a thread that did not end is left
+// in g_lingeringWatchdog, and the thread closes its stop event itself.
 struct Watchdog {
     HANDLE thread = nullptr;
     HANDLE stop = nullptr;
@@ -42,7 +44,8 @@ void watchBinding(IBinding* binding);
 void watchCacheFile(const wchar_t* path);
 void watchProgress(ULONG bytes);
 
-// One look at the watched transfer at time `now`; the watchdog's tick, exposed for tests.
+// One look at the watched transfer at time `now`; the watchdog's tick, exposed for tests. After a
+// stall or a quit it aborts the transfer again at every tick until the transfer stops.
 void watchTick(DWORD now, DWORD stallBound);
 
 // The size of a file on disk, or -1 when it can't be read.

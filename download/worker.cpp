@@ -98,13 +98,14 @@ Step queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<Qu
             return Step::Failed;
         }
         entry.size = found->second;
-        g_bytesTotal += static_cast<uint32_t>(entry.size);
         QueuedFile copy;
+        copy.expectedBytes = promisedLength(entry.size);
+        // A size that can't be real adds nothing: a negative one would lower the total.
+        if (copy.expectedBytes > 0) g_bytesTotal += static_cast<uint32_t>(copy.expectedBytes);
         if (!copyDownloadableFile(entry, &copy.file)) {
             writeLog(L"[WENVAROTH] Out of memory queueing %s", entry.name.get());
             return Step::Failed;
         }
-        copy.sizeKnown = true;
         queue->push_back(std::move(copy));
     }
     return Step::Completed;
@@ -113,16 +114,15 @@ Step queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<Qu
 // The platform reports S_OK for an HTTP error answer and for a body cut short (Wine): such a
 // file must never reach the kit's installer. False (logged) when the cached file is not whole.
 bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callback,
-                  const wchar_t* url, const wchar_t* cacheFile) {
-    const DownloadableFile& record = queued.file;
-    long long received = fileSize(cacheFile);
+                  const wchar_t* url, long long received) {
     if (!callback.httpStatusAcceptable()) {
         writeLog(L"[WENVAROTH] The server answered %lu for %s", callback.m_httpStatus, url);
         return false;
     }
-    long long expected =
-        queued.sizeKnown ? record.size : static_cast<long long>(callback.m_lastProgressMax);
-    if (received < 0 || ((queued.sizeKnown || expected != 0) && received != expected)) {
+    if (!receivedWhole(received, queued.expectedBytes, callback.m_lastProgressMax)) {
+        long long expected = queued.expectedBytes >= 0
+                                 ? queued.expectedBytes
+                                 : static_cast<long long>(callback.m_lastProgressMax);
         writeLog(L"[WENVAROTH] Received %I64d bytes of %s, expected %I64d", received, url,
                  expected);
         return false;
@@ -137,12 +137,13 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
     wchar_t url[kPathChars];
     if (!composeFileUrl(record, url)) return Step::Failed;
 
-    CBindStatusCallbackImpl callback(g_cancelEvent);
+    TransferCallback callback(g_cancelEvent);
+    if (callback.get() == nullptr) return Step::Failed;
     writeLog(L"[WENVAROTH] Downloading: %s (size %d)", url, record.size);
     wchar_t cacheFile[kPathChars] = {};
     WatchEnd ended = WatchEnd::Ended;
-    HRESULT result = watchedTransfer(url, nullptr, cacheFile, &callback, &ended);
-    bool quit = ended == WatchEnd::Quit || callback.m_aborted != 0 || quitConfirmed();
+    HRESULT result = watchedTransfer(url, nullptr, cacheFile, callback.get(), &ended);
+    bool quit = ended == WatchEnd::Quit || callback->m_aborted != 0 || quitConfirmed();
     // Opened before its size is checked, and kept from writers until it is copied: the cache
     // folder is the user's, so only then are the bytes checked the bytes copied.
     OwnedHandle cached;
@@ -153,7 +154,8 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
             result = INET_E_DOWNLOAD_FAILURE;
         }
     }
-    if (result == S_OK && !quit && !arrivedWhole(queued, callback, url, cacheFile)) {
+    if (result == S_OK && !quit &&
+        !arrivedWhole(queued, *callback.get(), url, cachedBytes.QuadPart)) {
         cached.reset();
         // Gone from the URL cache, so that a second run fetches it again rather than reusing it.
         DeleteUrlCacheEntryW(url);
@@ -195,6 +197,14 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
 Step quitStep() {
     writeLog(L"[WENVAROTH] Download canceled!");
     return Step::Cancelled;
+}
+
+long long promisedLength(int32_t size) { return size > 0 && size != INT32_MAX ? size : -1; }
+
+bool receivedWhole(long long received, long long expected, unsigned long long announced) {
+    if (received < 0) return false;
+    if (expected >= 0) return received == expected;
+    return announced == 0 || static_cast<unsigned long long>(received) == announced;
 }
 
 bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }

@@ -11,13 +11,21 @@
 
 class CBindStatusCallbackImpl;
 
-// One file of the worker's queue: a deep copy of its record, and whether `size` is a known
-// expected length that the received file must have (kit files: the kit list's size;
-// prerequisites: the queried Content-Length when the query gave one).
+// One file of the worker's queue: a deep copy of its record, and the length the received file
+// must have when one is known (kit files: the kit list's size; prerequisites: the size query's),
+// else -1.
 struct QueuedFile {
     DownloadableFile file;
-    bool sizeKnown = false;
+    long long expectedBytes = -1;
 };
+
+// The length a kit-list or queried size promises, or -1 (unknown) for one that cannot be a real
+// length: 0 or less (a failed query, a size token without digits) or 2147483647, where the kit
+// list clamps a larger value.
+long long promisedLength(int32_t size);
+// Whether a transferred file of `received` bytes (-1: unreadable) is whole: it has the expected
+// length when one is known, else the length the transfer announced (0: none, any length is taken).
+bool receivedWhole(long long received, long long expected, unsigned long long announced);
 
 // How a step of the worker ended. A step logs its own details; the worker alone turns Failed
 // into what the user learns (the taskbar's error state and string 121, or its log line), and

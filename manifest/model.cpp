@@ -1,5 +1,9 @@
 #include "manifest/model.h"
 
+std::vector<DownloadableFile> g_downloadableFiles;
+std::vector<Dependency> g_dependencies;
+std::vector<XmlPatch> g_xmlPatches;
+
 namespace {
 
 // Copies one optional text; false only when a text exists and its copy cannot be made.

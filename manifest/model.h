@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/text.h"
 
@@ -26,6 +27,12 @@ struct XmlPatch {
     HeapText path;
     HeapText newValue;
 };
+
+// The manifest's lists, in document order: written by the main thread before the worker starts,
+// only read afterwards (the worker writes the sizes of g_downloadableFiles).
+extern std::vector<DownloadableFile> g_downloadableFiles;
+extern std::vector<Dependency> g_dependencies;
+extern std::vector<XmlPatch> g_xmlPatches;
 
 // True for a null text (absent, or its copy failed) and for an empty one: the one rule by which
 // entries, dependencies and patches tell a usable text from a missing one.

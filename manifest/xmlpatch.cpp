@@ -2,6 +2,7 @@
 
 #include "base/runstate.h"
 #include "log/log.h"
+#include "manifest/model.h"
 #include "manifest/xmldoc.h"
 
 void appendAffiliatePatch(const wchar_t* tag) {

@@ -97,7 +97,12 @@ def main(argv):
         exe = argv[2]
         prefix = make_prefix(os.path.splitext(os.path.basename(exe))[0])
         try:
-            return wine(prefix, exe, *argv[3:]).returncode
+            # A suite that crashes can still end with code 0 under Wine (seen while another of its
+            # threads was blocked in the platform): a run counts only once gtest wrote its report.
+            os.environ["GTEST_OUTPUT"] = "xml:C:\\gtest.xml"
+            code = wine(prefix, exe, *argv[3:]).returncode
+            reported = os.path.exists(os.path.join(prefix, "drive_c", "gtest.xml"))
+            return code if code or reported else 1
         finally:
             remove_prefix(prefix)
     sys.stderr.write(__doc__)

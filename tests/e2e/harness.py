@@ -185,6 +185,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         server.requests.append((self.command, path, self.headers.get("User-Agent", "")))
         fault = server.faults.get(path, {})
+        if "first" in fault and [p for _, p, _ in server.requests].count(path) > fault["first"]:
+            fault = {}
         if fault.get("stall_before_headers"):
             server.stall(path)
             self.close_connection = True
@@ -253,6 +255,7 @@ class KitServer:
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
+    {"first": n, ...}: the fault meets only the first n requests of the path.
     `requests` lists (method, path, user agent) of every request, in order."""
 
     def __init__(self):

@@ -285,9 +285,19 @@ class Runs(KitRun):
             "failed_list", "[WENVAROTH] Nothing received for 4 s from @kitmd5.dat@"),
         row("stall in a kit file", lambda k: k.fault("data/data1.cab", stall_after=10240),
             "failed", "[WENVAROTH] Nothing received for 4 s from @data/data1.cab@"),
-        # A prerequisite's first request is its size query.
-        row("stall in a size query", lambda k: k.fault(PREREQ, stall_before_headers=True),
-            "failed", "[WENVAROTH] Nothing received for 4 s from @%s@" % PREREQ),
+        # A prerequisite's first request is its size query: one that fails or never answers
+        # leaves the size unknown, and the transfer's own length decides.
+        row("stall in a size query", lambda k: k.fault(PREREQ, stall_before_headers=True, first=1),
+            "handed", "[WENVAROTH] Nothing received for 4 s from @%s@" % PREREQ),
+        row("size query answered 404", lambda k: k.fault(PREREQ, status=404, first=1), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
+        row("size query answered 500", lambda k: k.fault(PREREQ, status=500, first=1), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
+        # Sizes that can't be real ones: the transfer's own length decides.
+        row("kit list sizes 0 and 2147483647", set_kit_list(lambda k: k.listed().replace(
+            b"data2.cab 1000 ", b"data2.cab 0 ").replace(b"part.cab 51200 ",
+                                                          b"part.cab 2147483647 ")), "handed",
+            "[WENVAROTH] Downloading: @cabs/part.cab@ (size 2147483647)"),
         # Without a display no window can be made; the transfers need none.
         row("silent run without a window", lambda k: None, "handed",
             "[WENVAROTH] Cannot create the progress window (", env={"DISPLAY": ""}),

@@ -65,5 +65,25 @@ TEST_F(Prerequisites, AnUnsafeNameOrAnOverlongAddressGivesTheRunUp) {
     }
 }
 
+// A listed or queried size that can be real decides, compared in 64 bits; one that can't (no
+// digits, negative, the clamp of a larger one) leaves the transfer's announced length to decide.
+TEST(ExpectedLength, KnownLengthOrElseTheAnnouncedOneDecides) {
+    const long long kGiB = 1LL << 30;
+    struct Case {
+        int32_t size;
+        unsigned long long announced;
+        long long received;
+        bool whole;
+    } const cases[] = {
+        {1000, 1000, 999, false}, {1000, 0, 1000 + 4 * kGiB, false},
+        {0, 5000, 5000, true},    {0, 5000, 4999, false},
+        {-7, 0, 12, true},        {INT32_MAX, 3 * kGiB, 3 * kGiB, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);  // the row
+        EXPECT_EQ(receivedWhole(c.received, promisedLength(c.size), c.announced), c.whole);
+    }
+}
+
 }  // namespace
 }  // namespace unit_test

@@ -45,10 +45,12 @@ class Watch : public TempFolderTest {
     FakeBinding binding;
 };
 
-TEST_F(Watch, ArrivingBytesKeepATransferAliveAndABoundOfSilenceEndsItOnce) {
+// The fake's Abort does nothing (a refused abort): only the transfer's own end stops the aborts.
+TEST_F(Watch, ArrivingBytesKeepATransferAliveAndSilenceAbortsItUntilItEnds) {
     watchBinding(&binding);
     EXPECT_EQ(binding.refs, 2u);
-    watchProgress(8192);  // notifications are rare: one per megabyte under Wine
+    watchTick(start - 500, kBound);  // the clock read before the watch began: no time passed
+    watchProgress(8192);             // notifications are rare: one per megabyte under Wine
     watchTick(start + 3000, kBound);
     watchTick(start + 6000, kBound);  // 3 s since the progress moved
     // The cache file grows while no notification comes.
@@ -60,16 +62,18 @@ TEST_F(Watch, ArrivingBytesKeepATransferAliveAndABoundOfSilenceEndsItOnce) {
     watchTick(start + 10900, kBound);
     EXPECT_EQ(binding.aborts, 1);
     EXPECT_EQ(binding.refs, 2u);  // the watchdog's own reference is gone again
-    watchTick(start + 12000, kBound);
-    EXPECT_EQ(binding.aborts, 1);
-    EXPECT_EQ(watchEnd(), WatchEnd::Stalled);
+    watchTick(start + 11150, kBound);
+    EXPECT_EQ(binding.aborts, 2);
+    g_quitConfirmed = 1;  // after the stall: still the user's quit
+    watchTick(start + 11400, kBound);
+    EXPECT_EQ(binding.aborts, 3);
+    EXPECT_EQ(watchEnd(), WatchEnd::Quit);
     EXPECT_EQ(binding.refs, 1u);
-    // Outside a watched transfer nothing is kept or aborted, not even after a quit.
+    // Outside a watched transfer nothing is kept or aborted.
     watchBinding(&binding);
     EXPECT_EQ(binding.refs, 1u);
-    g_quitConfirmed = 1;
     watchTick(start + kBound * 4, kBound);
-    EXPECT_EQ(binding.aborts, 1);
+    EXPECT_EQ(binding.aborts, 3);
 }
 
 TEST_F(Watch, AQuitBeforeTheBindingExistsAbortsItAsSoonAsItComes) {

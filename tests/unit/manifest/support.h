@@ -2,6 +2,7 @@
 // allocator that fails on chosen texts.
 #pragma once
 
+#include "manifest/model.h"
 #include "manifest/xmldoc.h"
 #include "tests/unit/support.h"
 
