@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The demo's body (scripts/demo runs it after setup and build): serves scripts/demo-kit plus the
-stand-in setup.exe from 127.0.0.1, runs the test variant of the bootstrapper under Wine in a
-temporary prefix through a parent launcher named "product[demo].exe", prints the log and what
-the stand-in installer received, and removes everything again."""
+"""The demo's body (scripts/demo runs it after setup and build): serves scripts/demo-kit/server plus
+the stand-in setup.exe from 127.0.0.1, puts scripts/demo-kit/app beside the bootstrapper, runs the
+test variant of the bootstrapper under Wine in a temporary prefix through a parent launcher named
+"product[demo].exe", prints the log and what the stand-in installer received, and removes
+everything again. docs/deploying.md shows the same manifest and kit list."""
 import hashlib
 import os
 import sys
@@ -17,31 +18,35 @@ from harness import KitServer, Prefix, tool  # noqa: E402
 KIT = os.path.join(ROOT, "scripts", "demo-kit")
 
 
+def read(*path):
+    with open(os.path.join(KIT, *path), "rb") as f:
+        return f.read()
+
+
 def main():
     start = time.time()
     server = KitServer()
     prefix = Prefix("demo")
     try:
-        files = {}
-        for here, _, names in os.walk(KIT):
+        # The server's tree as a vendor lays it out (demo-kit/server), plus the stand-in installer
+        # as the kit's setup.exe and its autorun program, whose size and checksum the kit list
+        # leaves to be filled in.
+        served = os.path.join(KIT, "server")
+        for here, _, names in os.walk(served):
             for name in names:
-                if name in ("locations.xml", "contacts.xml"):
-                    continue
-                rel = os.path.relpath(os.path.join(here, name), KIT).replace(os.sep, "/")
-                files[rel] = open(os.path.join(here, name), "rb").read()
-        files["setup.exe"] = open(tool("fakesetup"), "rb").read()
-        lines = ["{6F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9}"]
-        for rel, body in sorted(files.items()):
-            server.files["/kit/" + rel] = body
-            if rel.startswith("dependencies/"):
-                continue  # prerequisites are not kit files: the manifest names them
-            lines.append("%s %d %s" % (rel.split("/")[-1], len(body), hashlib.md5(body).hexdigest()))
-        server.files["/kit/kitmd5.dat"] = ("\n".join(lines) + "\n").encode()
+                rel = os.path.relpath(os.path.join(here, name), served).replace(os.sep, "/")
+                server.files["/" + rel] = read("server", rel)
+        with open(tool("fakesetup"), "rb") as f:
+            standin = f.read()
+        server.files["/kit/setup.exe"] = server.files["/kit/prepare.exe"] = standin
+        server.files["/kit/kitmd5.dat"] = (
+            server.files["/kit/kitmd5.dat"].replace(b"@STANDIN_SIZE@", b"%d" % len(standin))
+            .replace(b"@STANDIN_MD5@", hashlib.md5(standin).hexdigest().encode()))
 
         app = prefix.new_app()
-        app.write("locations.xml", open(os.path.join(KIT, "locations.xml")).read()
-                  .replace("@BASE@", server.url("kit")))
-        app.write("contacts.xml", open(os.path.join(KIT, "contacts.xml")).read())
+        app.write("locations.xml", read("app", "locations.xml").decode("utf-8")
+                  .replace("@BASE@", server.url("kit")).replace("@MIRROR@", server.url("mirror")))
+        app.write("contacts.xml", read("app", "contacts.xml"))
         report = os.path.join(app.folder, "setup-report.txt")
         result = app.run("/silent", parent_name="product[demo].exe",
                          env={"WENVAROTH_SETUP_REPORT": prefix.win(report)})
@@ -49,6 +54,9 @@ def main():
         print("== bootstrapper exit code: %d" % result.returncode)
         print("== log (%s)" % prefix.win(app.log))
         print(app.log_text().rstrip())
+        print("== what the autorun program prepare.exe received (command line, current folder)")
+        print("\n".join(open(report + ".prepare.exe", encoding="utf-8").read().splitlines()[:2])
+              if os.path.exists(report + ".prepare.exe") else "(prepare.exe did not run)")
         print("== what the stand-in setup.exe received (command line, current folder, its folder's "
               "access list)")
         print(open(report, encoding="utf-8").read().rstrip() if os.path.exists(report)
