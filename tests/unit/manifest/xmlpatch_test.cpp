@@ -1,5 +1,4 @@
-// Sockets first: their header must come before the platform's main header.
-#include <winsock2.h>
+#include "tests/unit/listener.h"
 
 #include "manifest/xmlpatch.h"
 
@@ -80,23 +79,15 @@ TEST_F(Patcher, AFileThatCannotBeLoadedOrSavedIsLogged) {
 // while a DTD or an entity it names elsewhere is neither fetched nor read into the saved file.
 // (Wine fetches neither way; the settings themselves are read back from the document.)
 TEST_F(Patcher, SettingsNamingDefinitionsElsewhereAreReadAsData) {
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int port = 0;
+    SOCKET listener = listenOnLoopback(&port);
     write(L"secret.txt", "private words");
     std::string secretUrl = "file:///" + narrow(path(L"secret.txt"));
     const std::string body =
         "<setup><install><mode>minimal</mode><note>&x;</note></install></setup>";
     const std::string doctypes[] = {
         "<!DOCTYPE setup [<!ELEMENT setup ANY><!ENTITY x 'inner text'>]>",
-        "<!DOCTYPE setup SYSTEM 'http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+        "<!DOCTYPE setup SYSTEM 'http://127.0.0.1:" + std::to_string(port) +
             "/setup.dtd' [<!ENTITY x 'inner text'>]>",
         "<!DOCTYPE setup [<!ENTITY x SYSTEM '" + secretUrl + "'>]>",
     };
