@@ -401,8 +401,9 @@ class KitRun(unittest.TestCase):
         before; setup.exe started only for a whole kit, byte for byte what the server holds, and
         no program but the kit's; the failure message once for a failure, else never.
         `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
-        earlier), "unwritable" (its own folder), "declined" or "cancelled". Each of `lines` starts a log line ("@path@": the
-        kit's URL of path, "@app@": the application folder); `requested`: the exact kit paths
+        earlier), "unwritable" (its own folder), "declined" or "cancelled". Each of `lines` starts
+        a log line ("@path@": the kit's URL of path, "@app@": the application folder); `requested`:
+        the exact kit paths
         fetched; `during(kit, running)` plays the user meanwhile; `left`: links planted in the kit
         folder, which Wine cannot remove, keep it (holding nothing else, scheduled for nothing)."""
         prefix, server = kit.prefix, kit.server

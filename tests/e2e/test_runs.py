@@ -312,8 +312,8 @@ class Runs(KitRun):
                 kit = full_kit()
                 change(kit)
                 kit.serve()
-                if kit.sealed:
-                    subprocess.run(["chattr", "+i", kit.app.folder], check=True)
+                if kit.sealed and subprocess.run(["chattr", "+i", kit.app.folder]).returncode:
+                    self.skipTest("this file system cannot make a folder read-only for root")
                 try:
                     self.run_kit(kit, outcome, lines, requested, env=env, during=kit.during,
                                  left=kit.left)
