@@ -68,7 +68,7 @@ Step fetchKitList(KitListCopy* list) {
     if (status.get() == nullptr) return Step::Failed;
     WatchEnd ended = WatchEnd::Ended;
     wchar_t cacheFile[kPathChars] = {};
-    HRESULT transfer = watchedTransfer(url, nullptr, cacheFile, status.get(), &ended);
+    HRESULT transfer = watchedTransfer(url, cacheFile, status.get(), &ended);
     if (transfer == S_OK && !status->httpStatusAcceptable()) {
         writeLog(L"[WENVAROTH] The server answered %lu for %s", status->m_httpStatus, url);
         transfer = INET_E_DOWNLOAD_FAILURE;

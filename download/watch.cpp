@@ -35,18 +35,19 @@ DWORD elapsedMs(DWORD since, DWORD now) {
     return elapsed > 0 ? static_cast<DWORD>(elapsed) : 0;
 }
 
+// The size of a file on disk, or -1 when it can't be read.
+long long fileSize(const wchar_t* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path == nullptr || !GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 }  // namespace
 
 bool quitConfirmed() {
     if (g_quitConfirmed != 0) return true;
     HANDLE cancel = g_cancelEvent;
     return cancel != nullptr && WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
-}
-
-long long fileSize(const wchar_t* path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (path == nullptr || !GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool startWatchdog(Watchdog* watchdog) {

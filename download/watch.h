@@ -47,6 +47,3 @@ void watchProgress(ULONG bytes);
 // One look at the watched transfer at time `now`; the watchdog's tick, exposed for tests. After a
 // stall or a quit it aborts the transfer again at every tick until the transfer stops.
 void watchTick(DWORD now, DWORD stallBound);
-
-// The size of a file on disk, or -1 when it can't be read.
-long long fileSize(const wchar_t* path);

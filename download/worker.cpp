@@ -142,7 +142,7 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
     writeLog(L"[WENVAROTH] Downloading: %s (size %d)", url, record.size);
     wchar_t cacheFile[kPathChars] = {};
     WatchEnd ended = WatchEnd::Ended;
-    HRESULT result = watchedTransfer(url, nullptr, cacheFile, callback.get(), &ended);
+    HRESULT result = watchedTransfer(url, cacheFile, callback.get(), &ended);
     bool quit = ended == WatchEnd::Quit || callback->m_aborted != 0 || quitConfirmed();
     // Opened before its size is checked, and kept from writers until it is copied: the cache
     // folder is the user's, so only then are the bytes checked the bytes copied.
@@ -209,12 +209,10 @@ bool receivedWhole(long long received, long long expected, unsigned long long an
 
 bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }
 
-HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* cacheFile,
-                        CBindStatusCallbackImpl* callback, WatchEnd* ended) {
+HRESULT watchedTransfer(const wchar_t* url, wchar_t* cacheFile, CBindStatusCallbackImpl* callback,
+                        WatchEnd* ended) {
     watchBegin();
-    HRESULT result = localFile != nullptr ? URLDownloadToFileW(nullptr, url, localFile, 0, callback)
-                                          : URLDownloadToCacheFileW(nullptr, url, cacheFile,
-                                                                    kPathChars, 0, callback);
+    HRESULT result = URLDownloadToCacheFileW(nullptr, url, cacheFile, kPathChars, 0, callback);
     *ended = watchEnd();
     // A transfer that completed as the watchdog gave up on it is kept: its bytes are checked.
     if (*ended == WatchEnd::Stalled && result != S_OK) {

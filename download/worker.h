@@ -48,8 +48,8 @@ bool productMissing(int32_t state);
 // Logs "[WENVAROTH] Download canceled!" and gives Cancelled: for a step that ends on a quit.
 Step quitStep();
 
-// One transfer call under the transfer watch: into `localFile`, or when it is null into the URL
-// cache with the cache file's name in `cacheFile` (260 characters). `*ended` tells whether the
-// watchdog ended it; after a stall (logged) the result is INET_E_CONNECTION_TIMEOUT.
-HRESULT watchedTransfer(const wchar_t* url, const wchar_t* localFile, wchar_t* cacheFile,
-                        CBindStatusCallbackImpl* callback, WatchEnd* ended);
+// One transfer call under the transfer watch, into the URL cache with the cache file's name in
+// `cacheFile` (260 characters). `*ended` tells whether the watchdog ended it; after a stall
+// (logged) the result is INET_E_CONNECTION_TIMEOUT.
+HRESULT watchedTransfer(const wchar_t* url, wchar_t* cacheFile, CBindStatusCallbackImpl* callback,
+                        WatchEnd* ended);
