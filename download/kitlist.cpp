@@ -89,21 +89,21 @@ Step fetchKitList(KitListCopy* list) {
 }
 
 int readKitList(const KitListCopy& list, wchar_t* productCode,
-                std::map<WideString, int32_t>* sizes) {
-    if (productCode == nullptr || sizes == nullptr) return ERROR_BAD_ARGUMENTS;
+                std::map<WideString, KitListEntry>* entries) {
+    if (productCode == nullptr || entries == nullptr) return ERROR_BAD_ARGUMENTS;
     const std::vector<unsigned char>& content = list.bytes;
     WideString code;
     // Binary: the parser treats carriage returns as white space itself.
     int status = content.size() > static_cast<size_t>(kMaxKitListBytes)
                      ? KITLIST_MALFORMED
-                     : parseKitList(content.data(), content.size(), &code, sizes);
+                     : parseKitList(content.data(), content.size(), &code, entries);
     const wchar_t* localPath = list.path;
     if (status == KITLIST_OK && !isProductCode(code)) {
         writeLog(L"[WENVAROTH] The kit list %s names no product code", localPath);
         status = KITLIST_MALFORMED;
     }
     if (status != KITLIST_OK) {
-        sizes->clear();
+        entries->clear();
         productCode[0] = L'\0';
         writeLog(L"[WENVAROTH] The kit list %s is malformed", localPath);
         return KITLIST_MALFORMED;

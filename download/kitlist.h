@@ -1,6 +1,6 @@
 // The kit list "kitmd5.dat": its URL, its fetch beside the executable and its reading
-// into the kit's product code and the map of kit file sizes. The token parsing itself is
-// download/kitlistparse.h.
+// into the kit's product code and the map of kit files (size and checksum). The token parsing
+// itself is download/kitlistparse.h.
 #pragma once
 
 #include <windows.h>
@@ -40,4 +40,4 @@ Step fetchKitList(KitListCopy* list);
 // list); the outputs are then empty. The product code buffer holds kKitProductCodeChars
 // characters.
 int readKitList(const KitListCopy& list, wchar_t* productCode,
-                std::map<WideString, int32_t>* sizes);
+                std::map<WideString, KitListEntry>* entries);

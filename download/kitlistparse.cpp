@@ -38,22 +38,33 @@ int32_t parseKitSize(const WideString& token) {
     return magnitude > 2147483647LL ? INT32_MAX : static_cast<int32_t>(magnitude);
 }
 
+bool isFileDigest(const WideString& token) {
+    if (token.size() != 32) return false;
+    bool allZero = true;
+    for (wchar_t c : token) {
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (!hex) return false;
+        if (c != L'0') allZero = false;
+    }
+    return !allZero;
+}
+
 int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
-                 std::map<WideString, int32_t>* sizes) {
-    if (productCode == nullptr || sizes == nullptr || (data == nullptr && size != 0)) {
+                 std::map<WideString, KitListEntry>* entries) {
+    if (productCode == nullptr || entries == nullptr || (data == nullptr && size != 0)) {
         return KITLIST_BAD_ARGUMENTS;
     }
     productCode->clear();
-    sizes->clear();
+    entries->clear();
 
     // Token limits by position: product code first, then name, size, checksum over and over.
     static const size_t kRecordLimits[3] = {KITLIST_MAX_NAME, KITLIST_MAX_SIZE_TOKEN,
                                             KITLIST_MAX_CHECKSUM};
     WideString code;
-    std::map<WideString, int32_t> found;
+    std::map<WideString, KitListEntry> found;
     WideString token;
     WideString name;
-    int32_t value = 0;
+    KitListEntry record;
     size_t tokenIndex = 0;  // tokens completed so far
     size_t at = 0;
     while (at < size) {
@@ -75,10 +86,11 @@ int parseKitList(const unsigned char* data, size_t size, WideString* productCode
                     name = token;
                     break;
                 case 1:
-                    value = parseKitSize(token);
+                    record.size = parseKitSize(token);
                     break;
                 default:
-                    found.emplace(name, value);  // keeps the first record of a name
+                    record.checksum = token;
+                    found.emplace(name, record);  // keeps the first record of a name
                     break;
             }
         }
@@ -86,6 +98,6 @@ int parseKitList(const unsigned char* data, size_t size, WideString* productCode
     }
     if (tokenIndex > 0 && (tokenIndex - 1) % 3 != 0) return KITLIST_MALFORMED;
     productCode->swap(code);
-    sizes->swap(found);
+    entries->swap(found);
     return KITLIST_OK;
 }

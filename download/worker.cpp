@@ -59,11 +59,11 @@ void finishRun(Step result, const wchar_t* silentFormat) {
 // Fetches and reads the kit list. A list that can't be read or parsed, or whose first token is
 // no product code, is an error page or a cut transfer the fetch could not see (a cache hit, a
 // log-in page answered with 200): the run is given up like a failed transfer.
-Step takeKitList(wchar_t* kitProductCode, std::map<WideString, int32_t>* kitSizes) {
+Step takeKitList(wchar_t* kitProductCode, std::map<WideString, KitListEntry>* kitEntries) {
     KitListCopy list;
     Step fetched = fetchKitList(&list);
     if (fetched != Step::Completed) return fetched;
-    return readKitList(list, kitProductCode, kitSizes) == 0 ? Step::Completed : Step::Failed;
+    return readKitList(list, kitProductCode, kitEntries) == 0 ? Step::Completed : Step::Failed;
 }
 
 // The installed-product check: Cancelled when the run ends here (declined, or silent).
@@ -86,18 +86,19 @@ Step askAboutInstalledProduct(const wchar_t* kitProductCode) {
 
 // Queues the kit files the kit list names; Failed (logged) when a manifest entry could reach
 // outside the kit folder or memory for a copy is missing.
-Step queueKitFiles(const std::map<WideString, int32_t>& kitSizes, std::vector<QueuedFile>* queue) {
+Step queueKitFiles(const std::map<WideString, KitListEntry>& kitEntries,
+                   std::vector<QueuedFile>* queue) {
     for (DownloadableFile& entry : g_downloadableFiles) {
         if (!entry.name) continue;
-        auto found = kitSizes.find(entry.name.get());
-        if (found == kitSizes.end()) continue;
+        auto found = kitEntries.find(entry.name.get());
+        if (found == kitEntries.end()) continue;
         if (!isSafePathSegment(entry.name.get()) ||
             (entry.relativePath && !isSafeRelativePath(entry.relativePath.get()))) {
             writeLog(L"[WENVAROTH] Refusing file %s in %s", entry.name.get(),
                      entry.relativePath ? entry.relativePath.get() : L"");
             return Step::Failed;
         }
-        entry.size = found->second;
+        entry.size = found->second.size;
         QueuedFile copy;
         copy.expectedBytes = promisedLength(entry.size);
         // A size that can't be real adds nothing: a negative one would lower the total.
@@ -252,16 +253,17 @@ DWORD WINAPI downloadWorker(LPVOID) {
     Watchdog watchdog;
     std::vector<QueuedFile> downloadQueue;
     MadeEntries madeEntries;
-    std::map<WideString, int32_t> kitSizes;
+    std::map<WideString, KitListEntry> kitEntries;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     const wchar_t* failureFormat = kFailedListFormat;
 
-    Step result = startWatchdog(&watchdog) ? takeKitList(kitProductCode, &kitSizes) : Step::Failed;
+    Step result =
+        startWatchdog(&watchdog) ? takeKitList(kitProductCode, &kitEntries) : Step::Failed;
     if (result == Step::Completed) {
         failureFormat = kFailedFileFormat;
         result = askAboutInstalledProduct(kitProductCode);
     }
-    if (result == Step::Completed) result = queueKitFiles(kitSizes, &downloadQueue);
+    if (result == Step::Completed) result = queueKitFiles(kitEntries, &downloadQueue);
     if (result == Step::Completed) result = queuePrerequisites(&downloadQueue);
     if (result == Step::Completed) result = makeKitFolder() ? Step::Completed : Step::Failed;
     if (result == Step::Completed) {

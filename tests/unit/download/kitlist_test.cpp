@@ -51,7 +51,7 @@ TEST(KitListCap, ExactlyOneMebibyteIsRead) {
         list.bytes.assign(start.begin(), start.end());
         list.bytes.resize(size, ' ');
         wchar_t code[kKitProductCodeChars];
-        std::map<WideString, int32_t> sizes;
+        std::map<WideString, KitListEntry> sizes;
         bool whole = size == size_t{1} << 20;
         EXPECT_EQ(readKitList(list, code, &sizes), whole ? 0 : KITLIST_MALFORMED) << size;
         EXPECT_EQ(sizes.size(), whole ? 1u : 0u) << size;

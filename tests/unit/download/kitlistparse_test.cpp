@@ -2,10 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "download/digest.h"
+
 namespace {
 
+using Sizes = std::map<WideString, int32_t>;
+
+Sizes sizesOf(const std::map<WideString, KitListEntry>& entries) {
+    Sizes sizes;
+    for (const auto& entry : entries) sizes.emplace(entry.first, entry.second.size);
+    return sizes;
+}
+
 TEST(KitListParse, CodeAndFirstSizeOfEveryName) {
-    using Sizes = std::map<WideString, int32_t>;
     // Tokens at their limits: a 39-character code, 255-character name, 19-digit size, 32-char sum.
     const std::string code(39, 'P'), name(255, 'n'), size(19, '1'), sum(32, 'c');
     struct Case {
@@ -40,12 +49,70 @@ TEST(KitListParse, CodeAndFirstSizeOfEveryName) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.size() > 60 ? std::to_string(c.text.size()) + " bytes" : c.text);
         WideString parsedCode = L"stale";
-        Sizes parsedSizes{{L"stale", 1}};
+        std::map<WideString, KitListEntry> parsed{{L"stale", {1, L"c"}}};
         EXPECT_EQ(parseKitList(reinterpret_cast<const unsigned char*>(c.text.data()), c.text.size(),
-                               &parsedCode, &parsedSizes),
+                               &parsedCode, &parsed),
                   c.status);
         EXPECT_EQ(parsedCode, c.code);
-        EXPECT_EQ(parsedSizes, c.sizes);
+        EXPECT_EQ(sizesOf(parsed), c.sizes);
+    }
+    // The checksum column is kept as written, with the record's first occurrence.
+    const std::string list = "{P} a 1 0123456789ABCDEF0123456789abcdef a 2 x b 3 -";
+    WideString listCode;
+    std::map<WideString, KitListEntry> parsed;
+    ASSERT_EQ(parseKitList(reinterpret_cast<const unsigned char*>(list.data()), list.size(),
+                           &listCode, &parsed),
+              KITLIST_OK);
+    EXPECT_EQ(parsed[L"a"].checksum, L"0123456789ABCDEF0123456789abcdef");
+    EXPECT_EQ(parsed[L"b"].checksum, L"-");
+}
+
+// Only 32 hexadecimal digits that are not all zeros are a digest to check.
+TEST(KitListParse, DigestTokens) {
+    const WideString digits = L"0123456789abcdef0123456789ABCDEF";
+    struct Case {
+        WideString token;
+        bool digest;
+    } const cases[] = {
+        {digits, true},
+        {WideString(31, L'0') + L"1", true},
+        {WideString(32, L'0'), false},  // the placeholder of a list made without digests
+        {digits.substr(1), false},      // 31 digits
+        {digits + L"0", false},         // 33
+        {digits.substr(1) + L"g", false},
+        {L"00", false},
+        {L"-", false},
+        {L"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isFileDigest(c.token), c.digest) << std::string(c.token.begin(), c.token.end());
+}
+
+// The platform's hash gives the digests every other tool gives for the same bytes.
+TEST(Md5Digest, KnownDigests) {
+    struct Case {
+        std::string bytes;
+        const wchar_t* hex;
+    } const cases[] = {
+        {"", L"d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", L"900150983cd24fb0d6963f7d28e17f72"},
+        {std::string(300000, 'x'), nullptr},
+    };
+    for (const Case& c : cases) {
+        Md5 whole, parts;
+        wchar_t one[kDigestChars], split[kDigestChars];
+        ASSERT_TRUE(whole.ready());
+        EXPECT_TRUE(whole.add(c.bytes.data(), c.bytes.size()));
+        EXPECT_TRUE(whole.finish(one));
+        if (c.hex != nullptr) {
+            EXPECT_STREQ(one, c.hex);
+        }
+        // In steps, as a copy feeds it.
+        size_t half = c.bytes.size() / 2;
+        EXPECT_TRUE(parts.add(c.bytes.data(), half));
+        EXPECT_TRUE(parts.add(c.bytes.data() + half, c.bytes.size() - half));
+        EXPECT_TRUE(parts.finish(split));
+        EXPECT_STREQ(split, one);
     }
 }
 
