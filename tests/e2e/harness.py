@@ -34,7 +34,7 @@ LAUNCHER = os.path.join(BUILD, "tests", "launcher.exe")
 
 PRODUCT, CAPTION = "Example Product", "Example Maker"  # what every Kit's manifest names
 QUESTION = "Are you sure you want to quit?"
-FAILED_TEXT = ("There was a problem with downloading one of the installatiion files. "
+FAILED_TEXT = ("There was a problem with downloading one of the installation files. "
                "Please check your connection and try again later.")
 MISSING_PRODUCT = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E61}"  # installed in no prefix
 SETUP_XML = (b'<?xml version="1.0"?>\r\n<setup><install><mode>ask</mode>'
