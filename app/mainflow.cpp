@@ -271,7 +271,8 @@ void runDownload() {
     if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
-// The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it.
+// The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it. Writes the run's
+// last log line.
 void handOver() {
     wchar_t setupProgram[kPathChars];
     wchar_t setupCommandLine[kPathChars];
@@ -280,6 +281,7 @@ void handOver() {
         !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, g_kitFolder) ||
         !pathJoin(setupXml, L"setup.xml")) {
         writeLog(L"[WENVAROTH] Kit folder path too long: %s", g_kitFolder);
+        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
         return;
     }
     if (g_hasAffiliateTag) appendAffiliatePatch(g_affiliateTag);
@@ -303,10 +305,17 @@ void handOver() {
                 textAppend(setupCommandLine, L"\"");
     if (!fits) {
         writeLog(L"[WENVAROTH] setupCommandLine too long, setup not started");
+        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
         return;
     }
     writeLog(L"[WENVAROTH] setupCommandLine(%s)", setupCommandLine);
-    RunCommand(setupProgram, setupCommandLine, g_kitFolder);
+    DWORD exitCode = 0;
+    if (RunCommand(setupProgram, setupCommandLine, g_kitFolder, &exitCode) != 0) {
+        writeLog(L"[WENVAROTH] Run ended: handed over; setup.exe exited with code %lu",
+                 static_cast<unsigned long>(exitCode));
+    } else {
+        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
+    }
 }
 
 }  // namespace
@@ -361,12 +370,23 @@ int runMain(HINSTANCE instance) {
         loadResourceLibrary();
         loadUnitTexts();
         loadManifestBesideExecutable();
-        if (checkOperatingSystem() && checkFreeSpace()) {
+        if (!checkOperatingSystem()) {
+            g_runEnd = L"refused: the operating system";
+        } else if (!checkFreeSpace()) {
+            g_runEnd = L"refused: not enough free space";
+        } else {
             runDownload();
             // The user's quit wins even when it came after the worker's last step.
-            if (g_runAborted == 0 && g_quitConfirmed == 0) handOver();
+            if (g_runAborted == 0 && g_quitConfirmed == 0) {
+                handOver();
+            } else if (g_runEnd == nullptr) {
+                g_runEnd = g_quitConfirmed != 0 ? L"cancelled by the user"
+                                                : L"failed: the progress window";
+            }
             removeFolderTree(g_kitFolder);
         }
+        // Every way but the hand-over's (which wrote its own) ends with one line saying how.
+        if (g_runEnd != nullptr) writeLog(L"[WENVAROTH] Run ended: %s", g_runEnd);
     }
     releaseRunState();
     return 0;

@@ -30,6 +30,7 @@ wchar_t g_productName[kNameChars] = {};
 wchar_t* g_baseUrl = nullptr;
 wchar_t g_kitFolder[kPathChars] = {};
 int g_runAborted = 0;
+const wchar_t* g_runEnd = nullptr;
 HANDLE g_cancelEvent = nullptr;
 std::atomic<HWND> g_progressWindow{nullptr};
 std::atomic<int> g_closeRequested{0};

@@ -56,6 +56,9 @@ extern wchar_t g_productName[kNameChars];
 extern wchar_t* g_baseUrl;
 extern wchar_t g_kitFolder[kPathChars];
 extern int g_runAborted;
+// How the run ended, for its last log line: null while nothing ended it (a kit handed over),
+// else a fixed text the step that ended it chose ("cancelled", "failed: the kit list", ...).
+extern const wchar_t* g_runEnd;
 extern HANDLE g_cancelEvent;
 // Written and read by both threads (the dialog sets it, the worker clears it after its close).
 extern std::atomic<HWND> g_progressWindow;

@@ -115,7 +115,12 @@ bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* f
         (relativePath != nullptr &&
          !normalizeRelativePath(relativePath, L'\\', levels, kPathChars)) ||
         (levels[0] != L'\0' && !pathJoin(folder, kPathChars, levels))) {
-        writeLog(L"[WENVAROTH] Destination path too long for %s", relativePath);
+        writeLog(
+            L"[WENVAROTH] Destination path too long for %s: %s\\%s is %u characters, at "
+            L"most %u fit",
+            relativePath, root, relativePath,
+            static_cast<unsigned>(wcslen(root) + 1 + wcslen(relativePath)),
+            static_cast<unsigned>(kPathChars - 1));
         return false;
     }
     if (levels[0] == L'\0') return true;

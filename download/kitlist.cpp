@@ -94,10 +94,20 @@ int readKitList(const KitListCopy& list, wchar_t* productCode,
     const std::vector<unsigned char>& content = list.bytes;
     WideString code;
     // Binary: the parser treats carriage returns as white space itself.
-    int status = content.size() > static_cast<size_t>(kMaxKitListBytes)
-                     ? KITLIST_MALFORMED
-                     : parseKitList(content.data(), content.size(), &code, entries);
+    KitListReport report;
+    if (content.size() > static_cast<size_t>(kMaxKitListBytes)) report.problem = L"over 1 MiB";
+    int status = report.problem != nullptr ? KITLIST_MALFORMED
+                                           : parseKitListReporting(content.data(), content.size(),
+                                                                   &code, entries, &report);
     const wchar_t* localPath = list.path;
+    if (report.byteOrderMark) {
+        writeLog(L"[WENVAROTH] The kit list %s starts with a UTF-8 byte order mark, skipped",
+                 localPath);
+    }
+    if (report.problem != nullptr) {
+        writeLog(L"[WENVAROTH] The kit list %s, line %u: %s", localPath,
+                 static_cast<unsigned>(report.line), report.problem);
+    }
     if (status == KITLIST_OK && !isProductCode(code)) {
         writeLog(L"[WENVAROTH] The kit list %s names no product code", localPath);
         status = KITLIST_MALFORMED;

@@ -1,5 +1,6 @@
 #include "download/kitlistparse.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -51,11 +52,23 @@ bool isFileDigest(const WideString& token) {
 
 int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
                  std::map<WideString, KitListEntry>* entries) {
+    return parseKitListReporting(data, size, productCode, entries, nullptr);
+}
+
+int parseKitListReporting(const unsigned char* data, size_t size, WideString* productCode,
+                          std::map<WideString, KitListEntry>* entries, KitListReport* report) {
     if (productCode == nullptr || entries == nullptr || (data == nullptr && size != 0)) {
         return KITLIST_BAD_ARGUMENTS;
     }
     productCode->clear();
     entries->clear();
+    KitListReport ignored;
+    KitListReport& told = report != nullptr ? *report : ignored;
+    told = KitListReport();
+    static const wchar_t* const kTooLong[4] = {
+        L"a product code longer than 39 characters", L"a file name longer than 255 characters",
+        L"a size longer than 19 characters", L"a checksum longer than 32 characters"};
+    static const unsigned char kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
 
     // Token limits by position: product code first, then name, size, checksum over and over.
     static const size_t kRecordLimits[3] = {KITLIST_MAX_NAME, KITLIST_MAX_SIZE_TOKEN,
@@ -67,14 +80,25 @@ int parseKitList(const unsigned char* data, size_t size, WideString* productCode
     KitListEntry record;
     size_t tokenIndex = 0;  // tokens completed so far
     size_t at = 0;
+    size_t line = 1;
+    if (size >= 3 && memcmp(data, kByteOrderMark, 3) == 0) {
+        told.byteOrderMark = true;
+        at = 3;
+    }
     while (at < size) {
-        while (at < size && isSeparator(data[at])) ++at;
+        for (; at < size && isSeparator(data[at]); ++at) {
+            if (data[at] == '\n') ++line;
+        }
         if (at == size) break;
-        size_t limit =
-            tokenIndex == 0 ? KITLIST_MAX_PRODUCT_CODE : kRecordLimits[(tokenIndex - 1) % 3];
+        size_t kind = tokenIndex == 0 ? 0 : 1 + (tokenIndex - 1) % 3;
+        size_t limit = tokenIndex == 0 ? KITLIST_MAX_PRODUCT_CODE : kRecordLimits[kind - 1];
         token.clear();
+        told.line = line;
         while (at < size && !isSeparator(data[at])) {
-            if (token.size() == limit) return KITLIST_MALFORMED;
+            if (token.size() == limit) {
+                told.problem = kTooLong[kind];
+                return KITLIST_MALFORMED;
+            }
             token.push_back(static_cast<wchar_t>(data[at]));
             ++at;
         }
@@ -96,7 +120,13 @@ int parseKitList(const unsigned char* data, size_t size, WideString* productCode
         }
         ++tokenIndex;
     }
-    if (tokenIndex > 0 && (tokenIndex - 1) % 3 != 0) return KITLIST_MALFORMED;
+    if (tokenIndex > 0 && (tokenIndex - 1) % 3 != 0) {
+        told.problem = (tokenIndex - 1) % 3 == 1
+                           ? L"the list ends after a file name, without its size and checksum"
+                           : L"the list ends after a size, without its checksum";
+        return KITLIST_MALFORMED;
+    }
+    told.line = 0;
     productCode->swap(code);
     entries->swap(found);
     return KITLIST_OK;

@@ -49,6 +49,19 @@ struct KitListEntry {
 int parseKitList(const unsigned char* data, size_t size, WideString* productCode,
                  std::map<WideString, KitListEntry>* entries);
 
+// What the reading of a kit list found worth telling: the line (from 1) and what was wrong for a
+// malformed list, and whether a UTF-8 byte order mark opened it.
+struct KitListReport {
+    size_t line = 0;
+    const wchar_t* problem = nullptr;  // null for a list that is not malformed
+    bool byteOrderMark = false;
+};
+
+// parseKitList that fills `report` (may be null). A UTF-8 byte order mark at the very start (a
+// list saved by Notepad) is skipped: it is no part of the product code.
+int parseKitListReporting(const unsigned char* data, size_t size, WideString* productCode,
+                          std::map<WideString, KitListEntry>* entries, KitListReport* report);
+
 // A Windows Installer product code as a kit list names it: a GUID in braces,
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with hexadecimal digits of either case.
 bool isProductCode(const WideString& token);

@@ -9,16 +9,25 @@
 #include "download/watch.h"
 #include "download/worker.h"
 #include "log/log.h"
+#include "manifest/manifest.h"
 
 Step queuePrerequisites(std::vector<QueuedFile>* queue) {
     for (const Dependency& dependency : g_dependencies) {
-        if (dependency.osFilter != OS_FILTER_ALL && dependency.osFilter != g_osVersion) continue;
+        const wchar_t* fileName = dependency.fileName.get();
+        if (dependency.osFilter != OS_FILTER_ALL && dependency.osFilter != g_osVersion) {
+            writeLog(L"[WENVAROTH] Prerequisite %s skipped: it is for os \"%s\", this system is %d",
+                     fileName, osFilterName(dependency.osFilter), g_osVersion);
+            continue;
+        }
         const wchar_t* productCode = dependency.productCode ? dependency.productCode.get() : L"";
         int32_t state = queryProductState(productCode);
         writeLog(L"[WENVAROTH] Product %s installstate: %d", productCode, state);
-        if (!productMissing(state)) continue;
+        if (!productMissing(state)) {
+            writeLog(L"[WENVAROTH] Prerequisite %s skipped: install state %d, %s", fileName, state,
+                     installStateMeaning(state));
+            continue;
+        }
 
-        const wchar_t* fileName = dependency.fileName.get();
         if (!isSafePathSegment(fileName)) {
             writeLog(L"[WENVAROTH] Refusing prerequisite file name %s", fileName ? fileName : L"");
             return Step::Failed;

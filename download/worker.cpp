@@ -56,6 +56,14 @@ void finishRun(Step result, const wchar_t* silentFormat) {
     }
 }
 
+// Whether the kit folder holds setup.exe as a file.
+bool kitHoldsSetup() {
+    wchar_t path[kPathChars];
+    if (!textCopy(path, g_kitFolder) || !pathJoin(path, L"setup.exe")) return false;
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 // Fetches and reads the kit list. A list that can't be read or parsed, or whose first token is
 // no product code, is an error page or a cut transfer the fetch could not see (a cache hit, a
 // log-in page answered with 200): the run is given up like a failed transfer.
@@ -73,6 +81,7 @@ Step askAboutInstalledProduct(const wchar_t* kitProductCode) {
     writeLog(L"[WENVAROTH] Product %s installstate: %d", kitProductCode, state);
     if (productMissing(state)) return Step::Completed;
     const wchar_t* text = getResourceText(IDS_ALREADY_INSTALLED);
+    g_runEnd = L"declined: the product is installed";
     if (g_silentMode) {
         writeLog(L"[WENVAROTH] MessageBox(%s, %s). Silent Action taken: NO", text,
                  g_messageCaption);
@@ -81,7 +90,9 @@ Step askAboutInstalledProduct(const wchar_t* kitProductCode) {
     int answer =
         MessageBoxW(g_progressWindow.load(), text, g_messageCaption, MB_YESNO | MB_ICONQUESTION);
     if (quitConfirmed()) return quitStep();
-    return answer == IDNO ? Step::Cancelled : Step::Completed;
+    if (answer == IDNO) return Step::Cancelled;
+    g_runEnd = nullptr;
+    return Step::Completed;
 }
 
 // Queues the kit files the kit list names; Failed (logged) when a manifest entry could reach
@@ -91,7 +102,10 @@ Step queueKitFiles(const std::map<WideString, KitListEntry>& kitEntries,
     for (DownloadableFile& entry : g_downloadableFiles) {
         if (!entry.name) continue;
         auto found = kitEntries.find(entry.name.get());
-        if (found == kitEntries.end()) continue;
+        if (found == kitEntries.end()) {
+            writeLog(L"[WENVAROTH] Not in the kit list, not downloaded: %s", entry.name.get());
+            continue;
+        }
         if (!isSafePathSegment(entry.name.get()) ||
             (entry.relativePath && !isSafeRelativePath(entry.relativePath.get()))) {
             writeLog(L"[WENVAROTH] Refusing file %s in %s", entry.name.get(),
@@ -175,7 +189,12 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
     wchar_t destination[kPathChars];
     if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder, made)) return Step::Failed;
     if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
-        writeLog(L"[WENVAROTH] Destination path too long for %s", record.name.get());
+        writeLog(
+            L"[WENVAROTH] Destination path too long for %s: %s\\%s is %u characters, at "
+            L"most %u fit",
+            record.name.get(), folder, record.name.get(),
+            static_cast<unsigned>(wcslen(folder) + 1 + wcslen(record.name.get())),
+            static_cast<unsigned>(kPathChars - 1));
         return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
@@ -197,6 +216,7 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
 
 Step quitStep() {
     writeLog(L"[WENVAROTH] Download canceled!");
+    g_runEnd = L"cancelled by the user";
     return Step::Cancelled;
 }
 
@@ -209,6 +229,23 @@ bool receivedWhole(long long received, long long expected, unsigned long long an
 }
 
 bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }
+
+const wchar_t* installStateMeaning(int32_t state) {
+    switch (state) {
+        case -2:
+            return L"not a product code";
+        case -1:
+            return L"not installed";
+        case 1:
+            return L"advertised, not installed";
+        case 2:
+            return L"installed for another user";
+        case 5:
+            return L"installed";
+        default:
+            return L"a broken or unreadable installation, taken as installed";
+    }
+}
 
 HRESULT watchedTransfer(const wchar_t* url, wchar_t* cacheFile, CBindStatusCallbackImpl* callback,
                         WatchEnd* ended) {
@@ -256,25 +293,52 @@ DWORD WINAPI downloadWorker(LPVOID) {
     std::map<WideString, KitListEntry> kitEntries;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     const wchar_t* failureFormat = kFailedListFormat;
+    // The step under way, for the run's last log line when it fails.
+    const wchar_t* step = L"failed: the kit list";
 
     Step result =
         startWatchdog(&watchdog) ? takeKitList(kitProductCode, &kitEntries) : Step::Failed;
     if (result == Step::Completed) {
         failureFormat = kFailedFileFormat;
+        step = L"failed: the manifest's kit files";
         result = askAboutInstalledProduct(kitProductCode);
     }
     if (result == Step::Completed) result = queueKitFiles(kitEntries, &downloadQueue);
-    if (result == Step::Completed) result = queuePrerequisites(&downloadQueue);
-    if (result == Step::Completed) result = makeKitFolder() ? Step::Completed : Step::Failed;
     if (result == Step::Completed) {
+        step = L"failed: the prerequisites";
+        result = queuePrerequisites(&downloadQueue);
+    }
+    if (result == Step::Completed) {
+        step = L"failed: the kit folder";
+        result = makeKitFolder() ? Step::Completed : Step::Failed;
+    }
+    if (result == Step::Completed) {
+        step = L"failed: a transfer";
         postTaskbarState(TBPF_NORMAL);
+        // Outlives the queue: the main thread writes it as the run's last line.
+        static wchar_t failedTransfer[kPathChars];
         for (const QueuedFile& queued : downloadQueue) {
             result = transferFile(queued, &madeEntries);
-            if (result != Step::Completed) break;
+            if (result == Step::Completed) continue;
+            if (textFormat(failedTransfer, kPathChars, L"failed: the transfer of %s",
+                           queued.file.name.get())) {
+                step = failedTransfer;
+            }
+            break;
         }
+    }
+    // Autorun programs may have made it, so only now: a kit without setup.exe cannot be handed
+    // over, and without this check the window would reach 100 % and vanish without a word.
+    if (result == Step::Completed && !quitConfirmed() && !kitHoldsSetup()) {
+        step = L"failed: no setup.exe in the kit";
+        writeLog(L"[WENVAROTH] The kit folder %s holds no setup.exe", g_kitFolder);
+        result = Step::Failed;
     }
     // A quit with nothing (left) to transfer still means no hand-over.
     if (result == Step::Completed && quitConfirmed()) result = quitStep();
+    if ((result == Step::Failed || result == Step::Unwritable) && g_runEnd == nullptr) {
+        g_runEnd = step;
+    }
     stopWatchdog(&watchdog);
     finishRun(result, failureFormat);
     if (SUCCEEDED(com)) CoUninitialize();

@@ -44,6 +44,8 @@ int32_t queryProductState(const wchar_t* productCode);
 // "invalid argument" (-2), which says nothing about the machine, only that the code was no
 // product code: counting it as installed would skip a kit or prerequisite nobody looked for.
 bool productMissing(int32_t state);
+// What an install state means, in a few words for the log.
+const wchar_t* installStateMeaning(int32_t state);
 
 // Logs "[WENVAROTH] Download canceled!" and gives Cancelled: for a step that ends on a quit.
 Step quitStep();

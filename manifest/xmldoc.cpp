@@ -78,6 +78,34 @@ HRESULT XmlDocument::save() {
     return m_document.get()->save(m_path);
 }
 
+void XmlDocument::describeLoadFailure(wchar_t* out, size_t capacity) const {
+    if (out == nullptr || capacity == 0) return;
+    out[0] = L'\0';
+    ComRef<IXMLDOMParseError> error;
+    long code = 0, line = 0, column = 0;
+    BstrHolder reason;
+    if (!m_document || FAILED(m_document.get()->get_parseError(error.receive())) || !error) {
+        textCopy(out, capacity, L"the parser gives no reason");
+        return;
+    }
+    IXMLDOMParseError* parse = error.get();
+    if (FAILED(parse->get_errorCode(&code))) code = 0;
+    if (FAILED(parse->get_line(&line))) line = 0;
+    if (FAILED(parse->get_linepos(&column))) column = 0;
+    if (FAILED(parse->get_reason(reason.receive()))) reason.reset();
+    // The platform's reasons end with a line break, which would split the log line.
+    // A reason longer than the place for it is cut: it is read by a person, never parsed.
+    wchar_t text[200] = {};
+    const wchar_t* from = reason.get() != nullptr ? reason.get() : L"";
+    size_t length = 0;
+    for (; length + 1 < 200 && from[length] != L'\0'; ++length) {
+        text[length] = from[length] < 32 ? L' ' : from[length];
+    }
+    while (length > 0 && text[length - 1] == L' ') text[--length] = L'\0';
+    textFormat(out, capacity, L"line %ld, column %ld, error 0x%08lX: %s", line, column,
+               static_cast<unsigned long>(code), text);
+}
+
 HRESULT xmlReadAsData(IXMLDOMDocument* document) {
     if (document == nullptr) return E_POINTER;
     // The callers query the document straight after loading, so parsing must be over when load

@@ -108,6 +108,10 @@ class XmlDocument {
     OpenResult open(const wchar_t* path, HRESULT* result);
     // Writes the document back to the path it was loaded from.
     HRESULT save();
+    // After open() gave kNotLoaded: what the parser said, as "line L, column C, error 0xE: reason"
+    // into `out` (cut to `capacity` characters). The platform's parser may give no position
+    // (line and column 0) or a reason of its own making.
+    void describeLoadFailure(wchar_t* out, size_t capacity) const;
 
     // The document as a node, for queries; null until open() has loaded it.
     IXMLDOMNode* root() const { return m_loaded ? m_document.get() : nullptr; }

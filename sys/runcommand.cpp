@@ -3,7 +3,8 @@
 #include "base/runstate.h"
 #include "log/log.h"
 
-int RunCommand(const wchar_t* program, wchar_t* commandLine, const wchar_t* workingFolder) {
+int RunCommand(const wchar_t* program, wchar_t* commandLine, const wchar_t* workingFolder,
+               DWORD* exitCode) {
     // Without the program's own path the system would search for it along the command line,
     // trying the words before a blank as programs of their own.
     if (program == nullptr || commandLine == nullptr) return 0;
@@ -28,6 +29,9 @@ int RunCommand(const wchar_t* program, wchar_t* commandLine, const wchar_t* work
         writeLog(L"[WENVAROTH] Started %s with pid %d", commandLine, process.dwProcessId);
         CloseHandle(process.hThread);
         WaitForSingleObject(process.hProcess, INFINITE);
+        if (exitCode != nullptr && !GetExitCodeProcess(process.hProcess, exitCode)) {
+            *exitCode = GetLastError();
+        }
         CloseHandle(process.hProcess);
     } else {
         writeLog(L"[WENVAROTH] Failed to run: %s", commandLine);
