@@ -271,9 +271,11 @@ void runDownload() {
     if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
-// The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it. Writes the run's
-// last log line.
+// The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it; g_runEnd then says
+// how it went.
 void handOver() {
+    static wchar_t ended[64];
+    g_runEnd = L"failed: setup.exe not started";
     wchar_t setupProgram[kPathChars];
     wchar_t setupCommandLine[kPathChars];
     wchar_t setupXml[kPathChars];
@@ -281,7 +283,6 @@ void handOver() {
         !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, g_kitFolder) ||
         !pathJoin(setupXml, L"setup.xml")) {
         writeLog(L"[WENVAROTH] Kit folder path too long: %s", g_kitFolder);
-        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
         return;
     }
     if (g_hasAffiliateTag) appendAffiliatePatch(g_affiliateTag);
@@ -305,16 +306,14 @@ void handOver() {
                 textAppend(setupCommandLine, L"\"");
     if (!fits) {
         writeLog(L"[WENVAROTH] setupCommandLine too long, setup not started");
-        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
         return;
     }
     writeLog(L"[WENVAROTH] setupCommandLine(%s)", setupCommandLine);
     DWORD exitCode = 0;
-    if (RunCommand(setupProgram, setupCommandLine, g_kitFolder, &exitCode) != 0) {
-        writeLog(L"[WENVAROTH] Run ended: handed over; setup.exe exited with code %lu",
-                 static_cast<unsigned long>(exitCode));
-    } else {
-        writeLog(L"[WENVAROTH] Run ended: failed: setup.exe not started");
+    if (RunCommand(setupProgram, setupCommandLine, g_kitFolder, &exitCode) != 0 &&
+        textFormat(ended, 64, L"handed over; setup.exe exited with code %lu",
+                   static_cast<unsigned long>(exitCode))) {
+        g_runEnd = ended;
     }
 }
 
@@ -385,7 +384,7 @@ int runMain(HINSTANCE instance) {
             }
             removeFolderTree(g_kitFolder);
         }
-        // Every way but the hand-over's (which wrote its own) ends with one line saying how.
+        // The log's last line says how the run ended.
         if (g_runEnd != nullptr) writeLog(L"[WENVAROTH] Run ended: %s", g_runEnd);
     }
     releaseRunState();

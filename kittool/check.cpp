@@ -22,7 +22,7 @@ const wchar_t kPrefix[] = L"[WENVAROTH] ";
 struct Section {
     const wchar_t* name;
     bool loaded = false;
-    std::wstring baseUrl;
+    WideString baseUrl;
     bool hasBase = false;
     std::vector<DownloadableFile> files;
     std::vector<Dependency> dependencies;
@@ -30,7 +30,7 @@ struct Section {
 
 // The loader's lines, each told once (the patches are read with either section), and whether the
 // manifest did not load at all.
-std::set<std::wstring> g_told;
+std::set<WideString> g_told;
 bool g_manifestUnread = false;
 
 void noteFromLoader(const wchar_t* line) {
@@ -40,22 +40,22 @@ void noteFromLoader(const wchar_t* line) {
     finding(L"locations.xml: %s", line + skip);
 }
 
-std::wstring text(const HeapText& value) { return value ? value.get() : L""; }
+WideString text(const HeapText& value) { return value ? value.get() : L""; }
 
 // The relative path as the program uses it: without empty and "." segments.
-std::wstring levels(const DownloadableFile& file, wchar_t separator) {
+WideString levels(const DownloadableFile& file, wchar_t separator) {
     wchar_t out[kPathChars] = {};
     if (file.relativePath)
         normalizeRelativePath(file.relativePath.get(), separator, out, kPathChars);
     return out;
 }
 
-bool isUrl(const std::wstring& kit) {
+bool isUrl(const WideString& kit) {
     return _wcsnicmp(kit.c_str(), L"http://", 7) == 0 ||
            _wcsnicmp(kit.c_str(), L"https://", 8) == 0;
 }
 
-bool readSection(const std::wstring& manifest, BOOL win64, Section* section) {
+bool readSection(const WideString& manifest, BOOL win64, Section* section) {
     g_downloadableFiles.clear();
     g_dependencies.clear();
     g_xmlPatches.clear();
@@ -74,14 +74,14 @@ bool readSection(const std::wstring& manifest, BOOL win64, Section* section) {
 }
 
 // Where a kit file lies: a path below the kit folder, or an address.
-std::wstring location(const std::wstring& kit, const DownloadableFile& file) {
+WideString location(const WideString& kit, const DownloadableFile& file) {
     if (!isUrl(kit)) {
-        std::wstring folder = levels(file, L'\\');
+        WideString folder = levels(file, L'\\');
         return kit + L"\\" + (folder.empty() ? L"" : folder + L"\\") + file.name.get();
     }
-    std::wstring base = file.baseUrl ? file.baseUrl.get() : kit;
+    WideString base = file.baseUrl ? file.baseUrl.get() : kit;
     wchar_t url[kPathChars] = {};
-    std::wstring folder = levels(file, L'/');
+    WideString folder = levels(file, L'/');
     if (!textCopy(url, base.c_str()) ||
         (!folder.empty() && !appendUrlSegment(url, folder.c_str())) ||
         !appendUrlSegment(url, file.name.get())) {
@@ -91,14 +91,14 @@ std::wstring location(const std::wstring& kit, const DownloadableFile& file) {
 }
 
 // Checks one listed kit file against its record: present, of the listed size and digest.
-void checkListedFile(const std::wstring& kit, const DownloadableFile& file,
+void checkListedFile(const WideString& kit, const DownloadableFile& file,
                      const KitListEntry& record) {
     const wchar_t* name = file.name.get();
     if (file.baseUrl && !isUrl(kit)) {
         say(L"note: %s is served from its own address %s: not checked", name, file.baseUrl.get());
         return;
     }
-    std::wstring where = location(kit, file);
+    WideString where = location(kit, file);
     bool sizeKnown = record.size > 0 && record.size != 2147483647;
     if (isUrl(kit)) {
         int32_t size = 0;
@@ -114,7 +114,7 @@ void checkListedFile(const std::wstring& kit, const DownloadableFile& file,
         return;
     }
     unsigned long long size = 0;
-    std::wstring digest;
+    WideString digest;
     if (!digestFile(where, &size, &digest)) {
         finding(L"%s: listed, but %s is missing", name, where.c_str());
         return;
@@ -133,7 +133,7 @@ void checkListedFile(const std::wstring& kit, const DownloadableFile& file,
     }
 }
 
-bool prerequisitePresent(const std::wstring& kit, const std::wstring& fileName) {
+bool prerequisitePresent(const WideString& kit, const WideString& fileName) {
     if (!isUrl(kit)) {
         DWORD attributes = GetFileAttributesW((kit + L"\\dependencies\\" + fileName).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -144,8 +144,8 @@ bool prerequisitePresent(const std::wstring& kit, const std::wstring& fileName) 
            appendUrlSegment(url, fileName.c_str()) && queryRemoteSize(url, &size) == 0;
 }
 
-std::wstring entryKey(const DownloadableFile& file) {
-    return std::wstring(file.name.get()) + L"|" + levels(file, L'\\') + L"|" +
+WideString entryKey(const DownloadableFile& file) {
+    return WideString(file.name.get()) + L"|" + levels(file, L'\\') + L"|" +
            (file.autorun ? L"autorun" : L"") + L"|" + text(file.baseUrl);
 }
 
@@ -154,7 +154,7 @@ void compareSections(const Section& x86, const Section& x64) {
         finding(L"x86 and x64: base_url differs (%s, %s)", x86.baseUrl.c_str(),
                 x64.baseUrl.c_str());
     }
-    std::multiset<std::wstring> keys[2];
+    std::multiset<WideString> keys[2];
     for (const DownloadableFile& file : x86.files) keys[0].insert(entryKey(file));
     for (const DownloadableFile& file : x64.files) keys[1].insert(entryKey(file));
     const Section* sections[2] = {&x86, &x64};
@@ -171,8 +171,8 @@ void compareSections(const Section& x86, const Section& x64) {
 
 }  // namespace
 
-int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned tempChars) {
-    std::wstring manifest = appFolder + L"\\locations.xml";
+int checkKit(const WideString& appFolder, const WideString& kit, unsigned tempChars) {
+    WideString manifest = appFolder + L"\\locations.xml";
     if (GetFileAttributesW(manifest.c_str()) == INVALID_FILE_ATTRIBUTES) {
         say(L"cannot read %s", manifest.c_str());
         return kUsageOrReadError;
@@ -196,8 +196,8 @@ int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned te
     }
 
     std::vector<unsigned char> bytes;
-    std::wstring why;
-    std::wstring listPlace = kit + (isUrl(kit) ? L"/kitmd5.dat" : L"\\kitmd5.dat");
+    WideString why;
+    WideString listPlace = kit + (isUrl(kit) ? L"/kitmd5.dat" : L"\\kitmd5.dat");
     if (isUrl(kit) && kit[kit.size() - 1] == L'/') listPlace = kit + L"kitmd5.dat";
     if (isUrl(kit) ? !fetchUrl(listPlace, &bytes, &why) : !readWholeFile(listPlace, &bytes)) {
         say(L"cannot read %s %s", listPlace.c_str(), why.c_str());
@@ -214,10 +214,10 @@ int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned te
         finding(L"kitmd5.dat: the first token \"%s\" is no product code", productCode.c_str());
     }
 
-    std::set<std::wstring> named, checked;
+    std::set<WideString> named, checked;
     unsigned longest = 0;
-    std::wstring longestPath;
-    auto budget = [&](const std::wstring& inKit) {
+    WideString longestPath;
+    auto budget = [&](const WideString& inKit) {
         unsigned length = tempChars + 1 + kKitFolderLeaf + 1 + static_cast<unsigned>(inKit.size());
         if (length > longest) {
             longest = length;
@@ -247,7 +247,7 @@ int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned te
                 }
                 continue;
             }
-            std::wstring folder = levels(file, L'\\');
+            WideString folder = levels(file, L'\\');
             budget((folder.empty() ? L"" : folder + L"\\") + name);
             bool atTop = folder.empty() && !file.autorun;
             setupExe = setupExe || (atTop && wcscmp(name, L"setup.exe") == 0);
@@ -260,11 +260,11 @@ int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned te
         if (!setupXml) finding(L"%s: the kit has no setup.xml at its top", section.name);
         for (const Dependency& dependency : section.dependencies) {
             const wchar_t* fileName = dependency.fileName.get();
-            budget(std::wstring(L"dependencies\\") + fileName);
+            budget(WideString(L"dependencies\\") + fileName);
             if (!isSafePathSegment(fileName)) {
                 finding(L"%s/dependencies: %s: the program refuses this name, and the run fails",
                         section.name, fileName);
-            } else if (checked.insert(L"dependencies\\" + std::wstring(fileName)).second &&
+            } else if (checked.insert(L"dependencies\\" + WideString(fileName)).second &&
                        !prerequisitePresent(kit, fileName)) {
                 finding(L"%s/dependencies: %s (os %s) is missing from the dependencies folder",
                         section.name, fileName, osFilterName(dependency.osFilter));

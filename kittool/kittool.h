@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/widestring.h"
+
+// Texts with traits of their own, so that the string code is compiled here rather than taken
+// from the C++ library's prebuilt copy, which would bring its exception runtime along.
+struct NarrowCharTraits : std::char_traits<char> {};
+using NarrowString = std::basic_string<char, NarrowCharTraits>;
+
 // Exit codes of every command.
 constexpr int kClean = 0;
 constexpr int kFindings = 1;
@@ -21,21 +28,21 @@ int findingCount();
 // One file below a kit folder: its path relative to the folder ("data\data1.cab"), its leaf name
 // and its size.
 struct KitFile {
-    std::wstring relative;
-    std::wstring name;
+    WideString relative;
+    WideString name;
     unsigned long long size = 0;
 };
 
 // The files below `root`, but not the top-level "dependencies" folder (prerequisites, not kit
 // files) nor the top-level kit list; folders that are links are not entered. False when a folder
 // cannot be read.
-bool listKitFiles(const std::wstring& root, std::vector<KitFile>* files);
+bool listKitFiles(const WideString& root, std::vector<KitFile>* files);
 // The file's size and MD5 digest (32 lower-case hexadecimal digits); false when it cannot be read.
-bool digestFile(const std::wstring& path, unsigned long long* size, std::wstring* digest);
+bool digestFile(const WideString& path, unsigned long long* size, WideString* digest);
 // The whole content of a small file; false when it cannot be read.
-bool readWholeFile(const std::wstring& path, std::vector<unsigned char>* bytes);
+bool readWholeFile(const WideString& path, std::vector<unsigned char>* bytes);
 // A body fetched from `url` (a success answer only); false, with `why` set, otherwise.
-bool fetchUrl(const std::wstring& url, std::vector<unsigned char>* bytes, std::wstring* why);
+bool fetchUrl(const WideString& url, std::vector<unsigned char>* bytes, WideString* why);
 
-int makeKitList(const std::wstring& kitFolder, const std::wstring& productCode);
-int checkKit(const std::wstring& appFolder, const std::wstring& kit, unsigned tempChars);
+int makeKitList(const WideString& kitFolder, const WideString& productCode);
+int checkKit(const WideString& appFolder, const WideString& kit, unsigned tempChars);

@@ -19,13 +19,13 @@ void sayV(const wchar_t* format, va_list args) {
     int needed = _vscwprintf(format, counting);
     va_end(counting);
     if (needed < 0) return;
-    std::wstring line(static_cast<size_t>(needed) + 1, L'\0');
+    WideString line(static_cast<size_t>(needed) + 1, L'\0');
     _vsnwprintf(&line[0], line.size(), format, args);
     line.resize(static_cast<size_t>(needed));
     line += L"\n";
     int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
                                     nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    NarrowString text(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0) {
         WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &text[0],
                             bytes, nullptr, nullptr);
@@ -36,15 +36,15 @@ void sayV(const wchar_t* format, va_list args) {
 
 bool isDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
-bool walk(const std::wstring& root, const std::wstring& relative, std::vector<KitFile>* files) {
+bool walk(const WideString& root, const WideString& relative, std::vector<KitFile>* files) {
     WIN32_FIND_DATAW found;
-    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WideString folder = relative.empty() ? root : root + L"\\" + relative;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
     bool ok = true;
     do {
         if (isDots(found.cFileName)) continue;
-        std::wstring path = relative.empty() ? found.cFileName : relative + L"\\" + found.cFileName;
+        WideString path = relative.empty() ? found.cFileName : relative + L"\\" + found.cFileName;
         bool top = relative.empty();
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (top && _wcsicmp(found.cFileName, L"dependencies") == 0) continue;
@@ -61,6 +61,13 @@ bool walk(const std::wstring& root, const std::wstring& relative, std::vector<Ki
     } while (FindNextFileW(search, &found));
     FindClose(search);
     return ok;
+}
+
+WideString withNumber(const wchar_t* format, unsigned long number) {
+    wchar_t text[64];
+    _snwprintf(text, 63, format, number);
+    text[63] = L'\0';
+    return text;
 }
 
 int usage() {
@@ -88,11 +95,11 @@ void finding(const wchar_t* format, ...) {
 
 int findingCount() { return g_findings; }
 
-bool listKitFiles(const std::wstring& root, std::vector<KitFile>* files) {
+bool listKitFiles(const WideString& root, std::vector<KitFile>* files) {
     return walk(root, L"", files);
 }
 
-bool digestFile(const std::wstring& path, unsigned long long* size, std::wstring* digest) {
+bool digestFile(const WideString& path, unsigned long long* size, WideString* digest) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -114,7 +121,7 @@ bool digestFile(const std::wstring& path, unsigned long long* size, std::wstring
     return true;
 }
 
-bool readWholeFile(const std::wstring& path, std::vector<unsigned char>* bytes) {
+bool readWholeFile(const WideString& path, std::vector<unsigned char>* bytes) {
     FILE* file = _wfopen(path.c_str(), L"rb");
     if (file == nullptr) return false;
     unsigned char buffer[65536];
@@ -128,25 +135,25 @@ bool readWholeFile(const std::wstring& path, std::vector<unsigned char>* bytes) 
     return ok;
 }
 
-bool fetchUrl(const std::wstring& url, std::vector<unsigned char>* bytes, std::wstring* why) {
+bool fetchUrl(const WideString& url, std::vector<unsigned char>* bytes, WideString* why) {
     bytes->clear();
     HINTERNET session =
         InternetOpenW(L"wenvaroth-kit", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (session == nullptr) {
-        *why = L"no connection (" + std::to_wstring(GetLastError()) + L")";
+        *why = withNumber(L"no connection (error %lu)", GetLastError());
         return false;
     }
     HINTERNET request = InternetOpenUrlW(
         session, url.c_str(), nullptr, 0,
         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0);
     bool ok = request != nullptr;
-    if (!ok) *why = L"no answer (" + std::to_wstring(GetLastError()) + L")";
+    if (!ok) *why = withNumber(L"no answer (error %lu)", GetLastError());
     DWORD status = 0, length = sizeof status;
     if (ok &&
         HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length,
                        nullptr) &&
         (status < 200 || status > 299)) {
-        *why = L"the server answered " + std::to_wstring(status);
+        *why = withNumber(L"the server answered %lu", status);
         ok = false;
     }
     unsigned char buffer[65536];

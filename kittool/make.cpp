@@ -17,7 +17,7 @@ const wchar_t* refusal(const KitFile& file) {
     }
     if (!isSafePathSegment(file.name.c_str())) return L"the program refuses the name";
     size_t cut = file.relative.rfind(L'\\');
-    if (cut != std::wstring::npos && !isSafeRelativePath(file.relative.substr(0, cut).c_str())) {
+    if (cut != WideString::npos && !isSafeRelativePath(file.relative.substr(0, cut).c_str())) {
         return L"the program refuses the folder";
     }
     // 2147483647 stands for "2 GiB or more", left to the server's length; past 4 GiB the
@@ -28,13 +28,13 @@ const wchar_t* refusal(const KitFile& file) {
 
 struct Record {
     unsigned long long size;
-    std::wstring digest;
-    std::wstring relative;
+    WideString digest;
+    WideString relative;
 };
 
 }  // namespace
 
-int makeKitList(const std::wstring& kitFolder, const std::wstring& productCode) {
+int makeKitList(const WideString& kitFolder, const WideString& productCode) {
     if (!isProductCode(WideString(productCode.c_str()))) {
         say(L"%s is no product code: a GUID in braces, {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}",
             productCode.c_str());
@@ -47,8 +47,8 @@ int makeKitList(const std::wstring& kitFolder, const std::wstring& productCode) 
     }
     std::sort(files.begin(), files.end(),
               [](const KitFile& a, const KitFile& b) { return a.relative < b.relative; });
-    std::map<std::wstring, Record> byName;
-    std::vector<std::wstring> order;
+    std::map<WideString, Record> byName;
+    std::vector<WideString> order;
     for (const KitFile& file : files) {
         if (const wchar_t* why = refusal(file)) {
             finding(L"%s: %s", file.relative.c_str(), why);
@@ -74,18 +74,21 @@ int makeKitList(const std::wstring& kitFolder, const std::wstring& productCode) 
         say(L"kitmd5.dat not written: %d findings", findingCount());
         return kFindings;
     }
-    std::string text;
+    NarrowString text;
     for (wchar_t c : productCode) text += static_cast<char>(c);
     text += "\r\n";
-    for (const std::wstring& name : order) {
+    for (const WideString& name : order) {
         const Record& record = byName[name];
         for (wchar_t c : name) text += static_cast<char>(c);
         unsigned long long size = std::min(record.size, 2147483647ULL);
-        text += " " + std::to_string(size) + " ";
+        char number[24];
+        _snprintf(number, sizeof number, " %I64u ", size);
+        number[sizeof number - 1] = '\0';
+        text += number;
         for (wchar_t c : record.digest) text += static_cast<char>(c);
         text += "\r\n";
     }
-    std::wstring path = kitFolder + L"\\kitmd5.dat";
+    WideString path = kitFolder + L"\\kitmd5.dat";
     FILE* out = _wfopen(path.c_str(), L"wb");
     bool written = out != nullptr && fwrite(text.data(), 1, text.size(), out) == text.size();
     if (out != nullptr && fclose(out) != 0) written = false;

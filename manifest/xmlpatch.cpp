@@ -31,9 +31,13 @@ void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
             return;
         case XmlDocument::OpenResult::kNotSet:
             return;
-        case XmlDocument::OpenResult::kNotLoaded:
+        case XmlDocument::OpenResult::kNotLoaded: {
+            wchar_t reason[320];
+            document.describeLoadFailure(reason, 320);
             writeLog(L"[WENVAROTH] Cannot load xml %s", filePath);
+            writeLog(L"[WENVAROTH] The parser's reason: %s", reason);
             return;
+        }
     }
 
     for (const XmlPatch& patch : g_xmlPatches) {

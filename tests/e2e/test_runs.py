@@ -94,6 +94,14 @@ def set_manifest(text):
     return lambda kit: setattr(kit, "manifest_text", text(kit))
 
 
+def misspell(kit):
+    """data1.cab's relative_path misspelt in the x64 section, which the test build reads: the
+    entry is dropped, so the file is neither fetched nor handed over."""
+    x86, x64 = kit.manifest().split("<x64>")
+    kit.manifest_text = x86 + "<x64>" + x64.replace('relative_path="data"', 'relative_pth="data"', 1)
+    kit.files.pop("data/data1.cab")
+
+
 def plant_link(kit):
     """A hard link beside the executable under the kit list's name, to a file of the user's."""
     victim = os.path.join(prefix.drive_c, "victim%02d.txt" % Kit.count)
@@ -161,7 +169,12 @@ class Runs(KitRun):
             "[WENVAROTH] Product %s installstate: 5" % INSTALLED,
             "[WENVAROTH] Product %s installstate: -1" % MISSING_PRODUCT,
             "[WENVAROTH] Kit folder C:\\users\\First Last\\Temp\\talvotempdir01: protected, "
-            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"])
+            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+            "[WENVAROTH] Not in the kit list, not downloaded: notlisted.bin",
+            '[WENVAROTH] Prerequisite xponly.msi skipped: it is for os "xp", this system is 4',
+            "[WENVAROTH] Prerequisite have.msi skipped: install state 5, installed"])
+        self.assertEqual(log[-1], "[WENVAROTH] Run ended: handed over; setup.exe exited with "
+                                  "code 0")
         command, folder = kit.started()
         # Wine keeps only what Unix permissions can hold: the protected folder reads back without
         # the Everyone entry that a folder of default security carries.
@@ -197,7 +210,8 @@ class Runs(KitRun):
             "[WENVAROTH] Cannot download file. Error :%d" % DOWNLOAD_FAILURE, requested=LIST_ONLY),
         row("kit file answered 404", lambda k: k.fault("data/data1.cab", status=404), "failed",
             "[WENVAROTH] The server answered 404 for @data/data1.cab@",
-            "[WENVAROTH] Cannot download file @data/data1.cab@. Error :%d" % DOWNLOAD_FAILURE),
+            "[WENVAROTH] Cannot download file @data/data1.cab@. Error :%d" % DOWNLOAD_FAILURE,
+            "[WENVAROTH] Run ended: failed: the transfer of data1.cab"),
         # The length announces the whole file, the server ends half way: S_OK under Wine.
         row("body shorter than its length", lambda k: k.fault("cabs/part.cab", cut_after=25000),
             "failed"),
@@ -226,7 +240,29 @@ class Runs(KitRun):
         row("kit list with overlong tokens", set_kit_list(lambda k: b"".join(
             [b"{" + b"A" * 5000 + b"}\n", b"n" * 10000 + b".bin 12 " + b"f" * 40 + b"\n",
              b"data1.cab " + b"9" * 300 + b" " + b"e" * 2000 + b"\n"])
-            + k.listed().split(b"\n", 1)[1] + b"setup.exe"), "failed_list", requested=LIST_ONLY),
+            + k.listed().split(b"\n", 1)[1] + b"setup.exe"), "failed_list",
+            "[WENVAROTH] The kit list @app@\\kitmd5.dat, line 1: a product code longer than 39 "
+            "characters", "[WENVAROTH] Run ended: failed: the kit list", requested=LIST_ONLY),
+        # As Notepad saves it.
+        row("kit list with a UTF-8 byte order mark", set_kit_list(lambda k: b"\xef\xbb\xbf" +
+            k.listed()), "handed", "[WENVAROTH] The kit list @app@\\kitmd5.dat starts with a "
+            "UTF-8 byte order mark, skipped"),
+        # Autorun programs may make it, so it is looked for after the last of them.
+        row("kit without setup.exe", lambda k: k.files.pop("setup.exe"), "failed",
+            "[WENVAROTH] The kit folder C:\\users\\First Last\\Temp\\talvotempdir01 holds no "
+            "setup.exe", "[WENVAROTH] Run ended: failed: no setup.exe in the kit"),
+        row("misspelt attribute", misspell, "handed", "[WENVAROTH] Dropped manifest entry 3 of x64/downloadable_files "
+            "(data1.cab): no attribute relative_path (attributes not read: relative_pth)"),
+        row("os in another letter case", lambda k: k.dependencies.append(
+            ("caps.msi", MISSING_PRODUCT, "All")), "handed",
+            '[WENVAROTH] Dropped manifest entry 4 of x64/dependencies (caps.msi): unknown os '
+            '"All" (all, xp, vista or win7, in lower case)'),
+        # One character over: the kit folder's path (39 characters) and 221 more.
+        row("destination path too long", lambda k: k.files.update(
+            {"d" * 110 + "/" + "e" * 100 + "/long.cab": b"long"}), "failed",
+            "[WENVAROTH] Destination path too long for long.cab: C:\\users\\First Last\\Temp\\"
+            "talvotempdir01\\%s\\%s\\long.cab is 260 characters, at most 259 fit"
+            % ("d" * 110, "e" * 100)),
         # A log-in page answered with 200 that happens to split into whole records.
         row("captive portal kit list", set_kit_list(
             b"<html> <body> Please log in </body> </html>\n"), "failed_list",
@@ -243,7 +279,8 @@ class Runs(KitRun):
             "[WENVAROTH] Refusing link ", "[WENVAROTH] Link left: ",
             "[WENVAROTH] Folder left, kept by a link in it: "),
         row("manifest not well formed", set_manifest(lambda k: k.manifest()[:200]),
-            "failed_list", requested=[]),
+            "failed_list", "[WENVAROTH] Cannot load the manifest @app@\\locations.xml: line ",
+            requested=[]),
         row("manifest without base address", set_manifest(lambda k: re.sub(
             "<base_url>[^<]*</base_url>", "", k.manifest())), "failed_list",
             "[WENVAROTH] The manifest names no download address", requested=[]),
@@ -252,11 +289,11 @@ class Runs(KitRun):
         row("kit setup.xml not well formed", lambda k: (
             k.files.update({"setup.xml": b"<setup><install><mode>full</mode></install>"}),
             setattr(k, "setup_xml", k.files["setup.xml"])), "handed",
-            "[WENVAROTH] Cannot load xml "),
+            "[WENVAROTH] Cannot load xml ", "[WENVAROTH] The parser's reason: line "),
         row("kit product installed", lambda k: setattr(k, "product", INSTALLED),
             "declined", "[WENVAROTH] Product %s installstate: 5" % INSTALLED,
             "[WENVAROTH] MessageBox(%s, %s). Silent Action taken: NO" % (INSTALLED_TEXT, CAPTION),
-            requested=LIST_ONLY),
+            "[WENVAROTH] Run ended: declined: the product is installed", requested=LIST_ONLY),
         row("name leaving the kit folder", lambda k: k.files.update({"..\\evil.exe": b"evil"}),
             "failed", "[WENVAROTH] Refusing file ..\\evil.exe", requested=LIST_ONLY),
         row("relative path leaving the kit folder",
@@ -373,8 +410,9 @@ class Runs(KitRun):
             kit.answered = quit_with_yes(prefix)
 
         # A bound far beyond the test's length: only the quit can end this transfer.
-        self.run_kit(kit, "cancelled", options="", during=quit_during_the_stall,
-                     env=LONG_STALL)
+        log = self.run_kit(kit, "cancelled", options="", during=quit_during_the_stall,
+                           env=LONG_STALL)
+        self.assertEqual(log[-1], "[WENVAROTH] Run ended: cancelled by the user")
         # From the window's end to the transfer's end.
         self.assertLess(log_ms(kit, "Download canceled!") - log_ms(kit, "DESTROY WINDOW DONE"),
                         2000)

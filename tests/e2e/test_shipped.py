@@ -1,4 +1,5 @@
-"""What a vendor ships: both builds' executables and resource libraries, inspected as files."""
+"""What a vendor ships: both builds' executables, resource libraries and kit tools, inspected as
+files."""
 import os
 import re
 import subprocess
@@ -38,7 +39,7 @@ def dump(arch, name):
 class ShippedFiles(unittest.TestCase):
     def test_product_imports_only_what_windows_xp_exports(self):
         # The 32-bit build cannot run here, so its import tables are the proof that Windows XP SP3
-        # (and so Vista and 7) will load it: the loader refuses a file that names one function
+        # (and so Vista and 7) will load it and the kit tool: the loader refuses a file that names one function
         # the system's DLL lacks. A DLL without a list fails.
         lists = {}
         for entry in os.listdir(XP_EXPORTS):
@@ -46,7 +47,7 @@ class ShippedFiles(unittest.TestCase):
                 with open(os.path.join(XP_EXPORTS, entry), encoding="ascii") as f:
                     lists[entry[:-4].lower() + ".dll"] = {line.strip() for line in f}
         total, problems = 0, []
-        for name in ("wenvaroth.exe", "wenvaroth.ui"):
+        for name in ("wenvaroth.exe", "wenvaroth.ui", "wenvaroth-kit.exe"):
             info, imports = dump("x86", name)
             for dll, entries in imports.items():
                 total += len(entries)

@@ -7,6 +7,8 @@
 namespace {
 
 using Sizes = std::map<WideString, int32_t>;
+const wchar_t kNoSize[] = L"the list ends after a file name, without its size and checksum";
+const wchar_t kNoChecksum[] = L"the list ends after a size, without its checksum";
 
 Sizes sizesOf(const std::map<WideString, KitListEntry>& entries) {
     Sizes sizes;
@@ -22,6 +24,9 @@ TEST(KitListParse, CodeAndFirstSizeOfEveryName) {
         int status;
         WideString code;
         Sizes sizes;
+        size_t line = 0;  // where a malformed list went wrong
+        std::wstring problem = L"";
+        bool byteOrderMark = false;
     } const cases[] = {
         {"{AB-CD}\nsetup.exe 1234 0123456789abcdef0123456789abcdef\r\ndata.cab 5 x\n",
          KITLIST_OK,
@@ -37,24 +42,47 @@ TEST(KitListParse, CodeAndFirstSizeOfEveryName) {
          KITLIST_OK,
          WideString(code.begin(), code.end()),
          {{WideString(name.begin(), name.end()), INT32_MAX}}},
-        // A record cut short or a token over its limit rejects the whole list.
-        {"{P} a 1 c b", KITLIST_MALFORMED, L"", {}},
-        {"{P} a 1 c b 2", KITLIST_MALFORMED, L"", {}},
-        {"{P} a", KITLIST_MALFORMED, L"", {}},
-        {code + "P", KITLIST_MALFORMED, L"", {}},
-        {code + " " + name + "n 1 c", KITLIST_MALFORMED, L"", {}},
-        {code + " a " + size + "1 c", KITLIST_MALFORMED, L"", {}},
-        {code + " a 1 " + sum + "c", KITLIST_MALFORMED, L"", {}},
+        // A UTF-8 byte order mark is skipped at the start only, and only whole.
+        {"\xEF\xBB\xBF{P} a 1 c", KITLIST_OK, L"{P}", {{L"a", 1}}, 0, L"", true},
+        {"\xEF\xBB{P}", KITLIST_OK, L"\u00ef\u00bb{P}", {}},
+        {" \xEF\xBB\xBF{P}", KITLIST_OK, L"\u00ef\u00bb\u00bf{P}", {}},
+        // A record cut short or a token over its limit rejects the whole list, at its line.
+        {"{P} a 1 c b", KITLIST_MALFORMED, L"", {}, 1, kNoSize},
+        {"{P}\n\na 1 c\r\nb 2\n\n", KITLIST_MALFORMED, L"", {}, 4, kNoChecksum},
+        {"\xEF\xBB\xBF{P}\na", KITLIST_MALFORMED, L"", {}, 2, kNoSize, true},
+        {code + "P", KITLIST_MALFORMED, L"", {}, 1, L"a product code longer than 39 characters"},
+        {code + "\n\n" + name + "n 1 c",
+         KITLIST_MALFORMED,
+         L"",
+         {},
+         3,
+         L"a file name longer than 255 characters"},
+        {code + " a " + size + "1 c",
+         KITLIST_MALFORMED,
+         L"",
+         {},
+         1,
+         L"a size longer than 19 characters"},
+        {code + " a 1\n" + sum + "c",
+         KITLIST_MALFORMED,
+         L"",
+         {},
+         2,
+         L"a checksum longer than 32 characters"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.size() > 60 ? std::to_string(c.text.size()) + " bytes" : c.text);
         WideString parsedCode = L"stale";
         std::map<WideString, KitListEntry> parsed{{L"stale", {1, L"c"}}};
-        EXPECT_EQ(parseKitList(reinterpret_cast<const unsigned char*>(c.text.data()), c.text.size(),
-                               &parsedCode, &parsed),
+        KitListReport report;
+        EXPECT_EQ(parseKitListReporting(reinterpret_cast<const unsigned char*>(c.text.data()),
+                                        c.text.size(), &parsedCode, &parsed, &report),
                   c.status);
         EXPECT_EQ(parsedCode, c.code);
         EXPECT_EQ(sizesOf(parsed), c.sizes);
+        EXPECT_EQ(report.line, c.line);
+        EXPECT_EQ(std::wstring(report.problem != nullptr ? report.problem : L""), c.problem);
+        EXPECT_EQ(report.byteOrderMark, c.byteOrderMark);
     }
     // The checksum column is kept as written, with the record's first occurrence.
     const std::string list = "{P} a 1 0123456789ABCDEF0123456789abcdef a 2 x b 3 -";

@@ -28,10 +28,11 @@ const char kDeps[] =
     "<dependencies><d filename='a' product_code='p' arguments='' os='all'/></dependencies>";
 
 // Comments, processing instructions and nested elements are no entries, duplicates stay, empty
-// relative_path and base_url are none, only exactly "true" sets autorun.
+// relative_path and base_url are none, only exactly "true" sets autorun. Each dropped entry is
+// logged with its place and the missing attribute or the value not taken.
 TEST_F(Loader, EntriesMissingAnAttributeAreDropped) {
     loadManifest(write(L"locations.xml", manifest(R"(<downloadable_files>
-        <f name='no_base' relative_path='' autorun='true'/>
+        <f name='no_base' relative_path='' autorun='true' base_ur=''/>
         <f name='no_autorun' relative_path='' base_url=''/>
         <f relative_path='' autorun='true' base_url=''/>
         <f name='' relative_path='' autorun='True' base_url=''/>
@@ -65,6 +66,23 @@ TEST_F(Loader, EntriesMissingAnAttributeAreDropped) {
               (std::vector<std::wstring>{L"|<null>||<null>", L"one|cabs|autorun|http://mirror",
                                          L"two|<null>||<null>", L"two|<null>||<null>"}));
     EXPECT_EQ(dependencies, (std::vector<std::wstring>{L"a5", L"f1", L"g3", L"h4"}));
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{
+                  "[WENVAROTH] Dropped manifest entry 1 of x86/downloadable_files (no_base): no "
+                  "attribute base_url (attributes not read: base_ur)",
+                  "[WENVAROTH] Dropped manifest entry 2 of x86/downloadable_files (no_autorun): "
+                  "no attribute autorun",
+                  "[WENVAROTH] Dropped manifest entry 3 of x86/downloadable_files (): no "
+                  "attribute name",
+                  "[WENVAROTH] Dropped manifest entry 2 of x86/dependencies (b): empty "
+                  "product_code",
+                  "[WENVAROTH] Dropped manifest entry 3 of x86/dependencies (): empty filename",
+                  "[WENVAROTH] Dropped manifest entry 4 of x86/dependencies (c): unknown os "
+                  "\"Vista\" (all, xp, vista or win7, in lower case)",
+                  "[WENVAROTH] Dropped manifest entry 5 of x86/dependencies (d): unknown os "
+                  "\"win7 \" (all, xp, vista or win7, in lower case)",
+                  "[WENVAROTH] Dropped manifest entry 6 of x86/dependencies (e): no attribute "
+                  "arguments"}));
 }
 
 // Reading stops at an absent base address or files section: nothing after it is filled. The
