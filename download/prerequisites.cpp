@@ -15,7 +15,7 @@ Step queuePrerequisites(std::vector<QueuedFile>* queue) {
     for (const Dependency& dependency : g_dependencies) {
         const wchar_t* fileName = dependency.fileName.get();
         if (dependency.osFilter != OS_FILTER_ALL && dependency.osFilter != g_osVersion) {
-            writeLog(L"[WENVAROTH] Prerequisite %s skipped: it is for os \"%s\", this system is %d",
+            writeLog(L"[WENVAROTH] Prerequisite %s skipped: it is for os %s, this system is %d",
                      fileName, osFilterName(dependency.osFilter), g_osVersion);
             continue;
         }

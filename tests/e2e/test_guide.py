@@ -1,9 +1,12 @@
 """The vendors' guide (docs/deploying.md) stays true to the program: its manifest and kit list are
-the demo's own files, every log line of its troubleshooting table is one the program writes, and
-every message it quotes is the string table's text under that id."""
+the demo's own files, every log line of its troubleshooting table is one the program writes, every
+message it quotes is the string table's text under that id, and its sample launcher compiles. (The
+kit tool's suite checks the guide's example of the tool's output.)"""
 import hashlib
 import os
 import re
+import subprocess
+import tempfile
 import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -50,6 +53,17 @@ class Guide(unittest.TestCase):
         self.assertGreater(len(lines), 15)
         texts = program_texts()
         self.assertEqual([line for line in lines if line not in texts], [])
+
+    def test_sample_launcher_compiles_against_the_products_headers(self):
+        (code,) = re.findall(r"^```cpp\n(.*?)^```$", GUIDE, re.S | re.M)
+        with tempfile.NamedTemporaryFile("w", suffix=".cpp") as source:
+            source.write(code)
+            source.flush()
+            result = subprocess.run(
+                ["i686-w64-mingw32-g++", "-fsyntax-only", "-Wall", "-Wextra", "-Werror",
+                 "-municode", "-D_WIN32_WINNT=0x0501", source.name],
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.assertEqual(result.returncode, 0, result.stdout)
 
     def test_every_message_is_the_string_tables(self):
         ids = dict(re.findall(r"#define (IDS_\w+) (\d+)", read("res", "resource.h")))

@@ -171,7 +171,7 @@ class Runs(KitRun):
             "[WENVAROTH] Kit folder C:\\users\\First Last\\Temp\\talvotempdir01: protected, "
             "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
             "[WENVAROTH] Not in the kit list, not downloaded: notlisted.bin",
-            '[WENVAROTH] Prerequisite xponly.msi skipped: it is for os "xp", this system is 4',
+            "[WENVAROTH] Prerequisite xponly.msi skipped: it is for os xp, this system is 4",
             "[WENVAROTH] Prerequisite have.msi skipped: install state 5, installed"])
         self.assertEqual(log[-1], "[WENVAROTH] Run ended: handed over; setup.exe exited with "
                                   "code 0")
