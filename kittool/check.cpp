@@ -256,8 +256,13 @@ int checkKit(const WideString& appFolder, const WideString& kit, unsigned tempCh
                 checkListedFile(kit, file, record->second);
             }
         }
-        if (!setupExe) finding(L"%s: the kit has no setup.exe at its top", section.name);
-        if (!setupXml) finding(L"%s: the kit has no setup.xml at its top", section.name);
+        // Without a readable list every file is missing; that was said once already.
+        if (parsed == KITLIST_OK && !setupExe) {
+            finding(L"%s: the kit has no setup.exe at its top", section.name);
+        }
+        if (parsed == KITLIST_OK && !setupXml) {
+            finding(L"%s: the kit has no setup.xml at its top", section.name);
+        }
         for (const Dependency& dependency : section.dependencies) {
             const wchar_t* fileName = dependency.fileName.get();
             budget(WideString(L"dependencies\\") + fileName);

@@ -59,7 +59,13 @@ struct Reader {
     int position;
 };
 
-void logNote(const wchar_t* line) { writeLog(L"%s", line); }
+// The line's own prefix is written as the log's fixed text, so that no log line starts with text
+// taken from a document.
+void logNote(const wchar_t* line) {
+    const wchar_t kPrefix[] = L"[WENVAROTH] ";
+    const size_t prefix = wcslen(kPrefix);
+    writeLog(L"[WENVAROTH] %s", wcsncmp(line, kPrefix, prefix) == 0 ? line + prefix : line);
+}
 
 // Tells one dropped entry: its place, the value that names it (or "" when it names none) and why.
 void noteDrop(const Reader& reader, const wchar_t* id, const wchar_t* format, ...) {
