@@ -132,6 +132,7 @@ class Startup(unittest.TestCase):
                 self.assertEqual([l for l in lines if "resource library" in l],
                                  [] if taken else [REFUSED])
                 self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
+                self.assertEqual(lines[-1], "[WENVAROTH] Run ended: refused: the operating system")
 
     def test_the_stop_is_a_message_box_with_the_translation(self):
         app = new_app(PRODUCT_EXE, planted_ui(TRANSLATION))
