@@ -16,6 +16,7 @@
 #include "sys/parentprocess.h"
 #include "sys/removetree.h"
 #include "sys/runcommand.h"
+#include "sys/systemlibrary.h"
 #include "ui/progressdialog.h"
 
 namespace {
@@ -348,6 +349,7 @@ bool hasEnoughSpace(ULONGLONG available, unsigned* shortfallMiB) {
 }
 
 int runMain(HINSTANCE instance) {
+    limitLibrarySearch();
     g_moduleInstance = instance;
     g_mainThreadId = GetCurrentThreadId();
     g_resourceModule = instance;

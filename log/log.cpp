@@ -83,6 +83,12 @@ void writeLog(const wchar_t* format, ...) {
     va_end(args);
     if (written == needed) {
         message[count] = L'\0';
+        // Texts from outside (the manifest, a server, a file name) are written inside lines of
+        // the program's own: none of their control characters may end a line or start one for
+        // some reader (0x85 ends a line for a few), so each becomes "?".
+        for (size_t i = 0; i < count; ++i) {
+            if (message[i] < 0x20 || (message[i] >= 0x7F && message[i] <= 0x9F)) message[i] = L'?';
+        }
         SYSTEMTIME now;
         GetLocalTime(&now);
         writeLineToFile(message, now);

@@ -40,17 +40,18 @@ def planted_ui(text):
     return data.replace(old, new)
 
 
-def new_app(exe=None, ui=None):
+def new_app(exe=None, ui=None, names=("Example Maker", "Example Product")):
     app = prefix.new_app(exe=exe)
-    app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
+    app.write("locations.xml", MANIFEST % names)
     if ui is not None:
         app.write("wenvaroth.ui", ui)
     return app
 
 
 class Startup(unittest.TestCase):
-    def run_app(self, options="/silent", exe=None, ui=None, **kwargs):
-        app = new_app(exe, ui)
+    def run_app(self, options="/silent", exe=None, ui=None, names=("Example Maker",
+                                                                  "Example Product"), **kwargs):
+        app = new_app(exe, ui, names)
         before = prefix.temp_entries()
         result = app.run(options, timeout=60, **kwargs)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -132,6 +133,14 @@ class Startup(unittest.TestCase):
                 self.assertEqual([l for l in lines if "resource library" in l],
                                  [] if taken else [REFUSED])
                 self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
+
+    def test_manifest_texts_never_start_a_log_line(self):
+        # CR LF, a tab, DEL, NEL (a line end to some readers) and C1 characters inside the names;
+        # run_app sees every line start with a stamp.
+        _, lines = self.run_app(exe=PRODUCT_EXE, names=(
+            "Maker&#13;&#10;[00:00:00:000] forged&#133;&#159;", "Product&#9;&#127;&#128;&#160;"))
+        self.assertIn("[WENVAROTH] MessageBox(%s, Maker??[00:00:00:000] forged??)"
+                      % (OS_TEXT % "Product???\xa0"), lines)
 
     def test_the_stop_is_a_message_box_with_the_translation(self):
         app = new_app(PRODUCT_EXE, planted_ui(TRANSLATION))
