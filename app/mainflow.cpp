@@ -44,7 +44,7 @@ void takeOptions() {
         // writing to a cut-off name. Nor does this elevated process write to a device the
         // parent names in place of a file.
         if (!textCopy(g_logPath, path) || !isPlainFilePath(g_logPath)) g_logEnabled = 0;
-        openLogFile();
+        openLogFile(getParentProcessId());
     }
     if (options.count(L"silent") != 0) {
         writeLog(L"[WENVAROTH] is Silent Install");

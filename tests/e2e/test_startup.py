@@ -81,16 +81,33 @@ class Startup(unittest.TestCase):
                 self.assertRegex(named[0], re.escape(parent.replace("/", "\\")) + r" with pid \d+$")
 
     def test_logging_stays_off(self):
-        # Options on its own command line, a missing folder, a path too long for its buffer.
+        # Options on its own command line, a missing folder, a path too long for its buffer; a
+        # folder the parent may not add to, a file it may not append to (Unix modes, which Wine
+        # reads back as their security; root, which Wine runs as here, could write both), a
+        # folder that is a link (to Wine, a Unix symbolic link is a reparse point).
+        places = [os.path.join(prefix.drive_c, name) for name in ("sealed", "kept", "target")]
+        for folder in places:
+            os.makedirs(folder)
+        with open(os.path.join(places[1], "old.log"), "w") as f:
+            f.write("old\n")
+        os.chmod(os.path.join(places[1], "old.log"), 0o444)
+        os.chmod(places[0], 0o555)
+        os.symlink(places[2], os.path.join(prefix.drive_c, "linked"))
         for options, own_args in (("/silent", "/log:C:\\own.log"),
                                   ("/silent /log:C:\\no\\such\\folder\\x.log", ""),
-                                  ("/silent /log:C:\\" + "x" * 300 + ".log", "")):
+                                  ("/silent /log:C:\\" + "x" * 300 + ".log", ""),
+                                  ("/silent /log:C:\\sealed\\x.log", ""),
+                                  ("/silent /log:C:\\kept\\old.log", ""),
+                                  ("/silent /log:C:\\linked\\x.log", "")):
             with self.subTest(options=options[:60], own_args=own_args):
                 before = set(os.listdir(prefix.drive_c))
                 app, _ = self.run_app(options, own_args=own_args, log=False)
                 self.assertEqual(set(os.listdir(prefix.drive_c)) - before,
                                  {os.path.basename(app.folder)})
                 self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
+        self.assertEqual([os.listdir(folder) for folder in places], [[], ["old.log"], []])
+        with open(os.path.join(places[1], "old.log")) as f:
+            self.assertEqual(f.read(), "old\n")
 
     def test_log_without_value_goes_to_the_current_folder_and_appends(self):
         app = new_app()
