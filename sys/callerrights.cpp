@@ -72,6 +72,28 @@ bool isLink(HANDLE handle, const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info
                0;
 }
 
+// Opens (FILE_OPEN) or creates (FILE_CREATE) the file `name` in the folder of `folder`, through
+// that handle, for appending, as the reparse point where it is one. The native call's status;
+// every system from XP on has the call.
+LONG openInFolder(HANDLE folder, wchar_t* name, ULONG disposition, HANDLE* file) {
+    auto create = reinterpret_cast<CreateFileFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    if (create == nullptr) return -1;
+    UNICODE_STRING leaf = {static_cast<USHORT>(wcslen(name) * sizeof(wchar_t)),
+                           static_cast<USHORT>(kPathChars * sizeof(wchar_t)), name};
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof attributes;
+    attributes.RootDirectory = folder;
+    attributes.ObjectName = &leaf;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK io = {};
+    return create(file, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                  &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                  FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
+                  nullptr, 0);
+}
+
 }  // namespace
 
 HANDLE openCallerToken(DWORD parentId, HANDLE ownToken, CallerToken* source) {
@@ -123,11 +145,12 @@ HANDLE openFileForCaller(const wchar_t* path, DWORD parentId, const wchar_t** re
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
-    auto create = reinterpret_cast<CreateFileFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
-    if (!folder.valid() || create == nullptr) return INVALID_HANDLE_VALUE;
+    if (!folder.valid()) return INVALID_HANDLE_VALUE;
     *reason = L"its folder is a link";
     if (isLink(folder.get(), folderPath, &info)) return INVALID_HANDLE_VALUE;
+    // A stream of a file ("name:stream") would be written into a file, not added to the folder.
+    *reason = L"it names a stream";
+    if (wcschr(name, L':') != nullptr) return INVALID_HANDLE_VALUE;
 
     HANDLE ownToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ownToken)) ownToken = nullptr;
@@ -135,31 +158,18 @@ HANDLE openFileForCaller(const wchar_t* path, DWORD parentId, const wchar_t** re
     CallerToken source;
     OwnedHandle caller(openCallerToken(parentId, ownToken, &source));
 
-    UNICODE_STRING leafName = {static_cast<USHORT>(wcslen(name) * sizeof(wchar_t)),
-                               static_cast<USHORT>(sizeof name), name};
-    OBJECT_ATTRIBUTES attributes = {};
-    attributes.Length = sizeof attributes;
-    attributes.RootDirectory = folder.get();
-    attributes.ObjectName = &leafName;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;
-    IO_STATUS_BLOCK io = {};
-    const ACCESS_MASK access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
-    const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const ULONG options =
-        FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+    *reason = L"it cannot be opened";
     HANDLE opened = nullptr;
-    LONG status = create(&opened, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                         FILE_OPEN, options, nullptr, 0);
+    LONG status = openInFolder(folder.get(), name, FILE_OPEN, &opened);
     bool created = status == kStatusNameNotFound;
     if (created) {
         *reason = L"the program that asked for it cannot create files in its folder";
         if (caller.valid() && !handleMay(caller.get(), folder.get(), FILE_ADD_FILE)) {
             return INVALID_HANDLE_VALUE;
         }
-        status = create(&opened, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                        FILE_CREATE, options, nullptr, 0);
+        *reason = L"it cannot be created";
+        status = openInFolder(folder.get(), name, FILE_CREATE, &opened);
     }
-    *reason = L"it cannot be opened";
     if (status < 0) return INVALID_HANDLE_VALUE;
     OwnedHandle file(opened);
     *reason = L"it is a link";
