@@ -7,7 +7,7 @@ HMODULE loadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[kPathChars];
     UINT length = GetSystemDirectoryW(path, static_cast<UINT>(kPathChars));
     if (length == 0 || length >= kPathChars || !pathJoin(path, fileName)) return nullptr;
-    return LoadLibraryW(path);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void limitLibrarySearch() {

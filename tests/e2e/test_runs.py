@@ -135,9 +135,10 @@ def plant_folder_links(kit):
 
 
 def plant_libraries(kit):
-    """Libraries beside the executable under names the system loads by bare name once the
-    program runs: cryptography (Wine's transfers), the installer's, the taskbar's, the themes'
-    (Wine loads uxtheme and shcore before any code of the program runs: not planted)."""
+    """Libraries beside the executable under names loaded by bare name once the program runs:
+    the installer library's imports (cabinet and the cryptography under Wine), the installer's,
+    the taskbar's, the themes' (Wine loads uxtheme and shcore before any code of the program
+    runs: not planted)."""
     for name in ("dwmapi", "cryptbase", "bcrypt", "crypt32", "wintrust", "msi", "psapi",
                  "msxml3", "explorerframe", "winmm", "cabinet"):
         shutil.copy(PRODUCT_UI, os.path.join(kit.app.folder, name + ".dll"))

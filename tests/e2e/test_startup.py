@@ -6,7 +6,7 @@ import re
 import shutil
 import unittest
 
-from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver
+from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver, tool
 
 MANIFEST = ("<locations><manufacturerName>%s</manufacturerName><defaultProductName>%s"
             "</defaultProductName><x86><base_url>http://127.0.0.1:9/kit</base_url></x86>"
@@ -150,6 +150,17 @@ class Startup(unittest.TestCase):
                 self.assertEqual([l for l in lines if "resource library" in l],
                                  [] if taken else [REFUSED])
                 self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
+
+    def test_libraries_named_bare_come_from_the_system_folder_after_start_up(self):
+        # A real run (test_runs) loads nothing from its folder either way: the program's own loads
+        # name the system folder, and so do their own imports. What the system loads later by
+        # bare name, after the program's start-up routine, proves that routine here.
+        app = prefix.new_app(exe=tool("searchprobe"))
+        for name in ("dwmapi.dll", "winmm.dll"):
+            shutil.copy(PRODUCT_UI, os.path.join(app.folder, name))
+        result = prefix.run(app.exe, "dwmapi.dll", "winmm.dll")
+        self.assertEqual(result.stdout.split(), ["C:\\windows\\system32\\dwmapi.dll",
+                                                 "C:\\windows\\system32\\winmm.dll"])
 
     def test_manifest_texts_never_start_a_log_line(self):
         # CR LF, a tab, DEL, NEL (a line end to some readers) and C1 characters inside the names;
