@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
 
