@@ -1,6 +1,8 @@
-"""Start-up as a parent program meets it: options from the parent's command line only, the log,
-the parent's path, the operating-system stop (string 118), planted resource libraries, an unknown
-own folder. Every run_app checks exit code 0, %temp% unchanged, stamps."""
+"""Start-up as a parent program meets it: options from the parent's command line only, the log
+(where the parent could write it, outside texts kept inside their lines), libraries named bare
+from the system folder, the parent's path, the operating-system stop (string 118), planted
+resource libraries, an unknown own folder. Every run_app checks exit code 0, %temp% unchanged,
+stamps."""
 import os
 import re
 import shutil
@@ -11,6 +13,7 @@ from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver,
 MANIFEST = ("<locations><manufacturerName>%s</manufacturerName><defaultProductName>%s"
             "</defaultProductName><x86><base_url>http://127.0.0.1:9/kit</base_url></x86>"
             "<x64><base_url>http://127.0.0.1:9/kit</base_url></x64></locations>")
+NAMES = ("Example Maker", "Example Product")  # the manifest's maker and product
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d:\d\d\d\] ")
 OS_TEXT = "%s cannot be installed on your operating system."
 OS_LINE = ("[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, "
@@ -40,7 +43,7 @@ def planted_ui(text):
     return data.replace(old, new)
 
 
-def new_app(exe=None, ui=None, names=("Example Maker", "Example Product")):
+def new_app(exe=None, ui=None, names=NAMES):
     app = prefix.new_app(exe=exe)
     app.write("locations.xml", MANIFEST % names)
     if ui is not None:
@@ -49,8 +52,7 @@ def new_app(exe=None, ui=None, names=("Example Maker", "Example Product")):
 
 
 class Startup(unittest.TestCase):
-    def run_app(self, options="/silent", exe=None, ui=None, names=("Example Maker",
-                                                                  "Example Product"), **kwargs):
+    def run_app(self, options="/silent", exe=None, ui=None, names=NAMES, **kwargs):
         app = new_app(exe, ui, names)
         before = prefix.temp_entries()
         result = app.run(options, timeout=60, **kwargs)
