@@ -16,6 +16,7 @@
 #include "sys/parentprocess.h"
 #include "sys/removetree.h"
 #include "sys/runcommand.h"
+#include "sys/systemlibrary.h"
 #include "ui/progressdialog.h"
 
 namespace {
@@ -43,7 +44,7 @@ void takeOptions() {
         // writing to a cut-off name. Nor does this elevated process write to a device the
         // parent names in place of a file.
         if (!textCopy(g_logPath, path) || !isPlainFilePath(g_logPath)) g_logEnabled = 0;
-        openLogFile();
+        openLogFile(getParentProcessId());
     }
     if (options.count(L"silent") != 0) {
         writeLog(L"[WENVAROTH] is Silent Install");
@@ -356,6 +357,7 @@ bool hasEnoughSpace(ULONGLONG available, unsigned* shortfallMiB) {
 }
 
 int runMain(HINSTANCE instance) {
+    limitLibrarySearch();
     g_moduleInstance = instance;
     g_mainThreadId = GetCurrentThreadId();
     g_resourceModule = instance;

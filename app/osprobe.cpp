@@ -1,5 +1,6 @@
 // The platform's answers for the operating-system code.
 #include "app/osversion.h"
+#include "sys/systemlibrary.h"
 
 namespace {
 
@@ -10,7 +11,7 @@ constexpr DWORD kOsSelectorServer = 23;
 typedef BOOL(WINAPI* IsOsFn)(DWORD);
 
 BOOL askIsServer() {
-    HMODULE shlwapi = LoadLibraryW(L"shlwapi.dll");
+    HMODULE shlwapi = loadSystemLibrary(L"shlwapi.dll");
     if (shlwapi == nullptr) return FALSE;
     BOOL answer = FALSE;
     IsOsFn isOs = reinterpret_cast<IsOsFn>(

@@ -14,6 +14,12 @@ class OwnedHandle {
 
     HANDLE get() const { return m_handle; }
     bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    // Gives the handle up to the caller, who then owns it.
+    HANDLE release() {
+        HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        return handle;
+    }
     // Closes the handle held, if any, and takes `handle`.
     void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
         if (valid()) CloseHandle(m_handle);

@@ -1,36 +1,40 @@
 #include "log/log.h"
 
+#include <fcntl.h>
 #include <io.h>
-#include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
 
 #include "base/runstate.h"
+#include "base/text.h"
+#include "sys/callerrights.h"
 
-int openLogFile() {
-    if (g_logEnabled == 0) return 0;
-    wchar_t path[kPathChars];
-    if (!textCopy(path, g_logPath)) {
-        g_logEnabled = 0;
-        return 0;
+void openLogFile(DWORD parentId) {
+    if (g_logEnabled == 0) return;
+    g_logEnabled = 0;
+    const wchar_t* reason = nullptr;
+    HANDLE file = openFileForCaller(g_logPath, parentId, &reason);
+    if (file == INVALID_HANDLE_VALUE) {
+        // The run goes on without a log; only a debugger learns why.
+        wchar_t text[kPathChars + 100];
+        if (textFormat(text, kPathChars + 100, L"[WENVAROTH] No log at %s: %s\n", g_logPath,
+                       reason)) {
+            OutputDebugStringW(text);
+        }
+        return;
     }
-    // Shared for reading and writing, so a user can watch the log while the run goes on.
-    g_logFile = _wfsopen(path, L"a+", _SH_DENYNO);
+    // Text mode, appending: the same lines, line ends and flushing as a file opened by name.
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return;
+    }
+    g_logFile = _wfdopen(descriptor, L"a");
     if (g_logFile == nullptr) {
-        g_logEnabled = 0;
-        return 0;
+        _close(descriptor);
+        return;
     }
-    // The default log lies in the parent's current folder, which other programs may write to. A
-    // second name for the file (a planted hard link) would make this elevated process append to
-    // a file of someone else's choosing, so such a file is not logged to.
-    BY_HANDLE_FILE_INFORMATION info;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(g_logFile)));
-    if (!GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1) {
-        fclose(g_logFile);
-        g_logFile = nullptr;
-        g_logEnabled = 0;
-    }
-    return 0;
+    g_logEnabled = 1;
 }
 
 namespace {
@@ -83,6 +87,12 @@ void writeLog(const wchar_t* format, ...) {
     va_end(args);
     if (written == needed) {
         message[count] = L'\0';
+        // Texts from outside (the manifest, a server, a file name) are written inside lines of
+        // the program's own: none of their control characters may end a line or start one for
+        // some reader (0x85 ends a line for a few), so each becomes "?".
+        for (size_t i = 0; i < count; ++i) {
+            if (message[i] < 0x20 || (message[i] >= 0x7F && message[i] <= 0x9F)) message[i] = L'?';
+        }
         SYSTEMTIME now;
         GetLocalTime(&now);
         writeLineToFile(message, now);

@@ -2,7 +2,10 @@
 // and nothing at all unless the option "log" was given.
 #pragma once
 
+#include <windows.h>
+
 // printf-style wide format: "%s" takes a wide text. Callable from any thread.
 void writeLog(const wchar_t* format, ...);
-// Opens g_logPath for appending when g_logEnabled; on failure turns logging off. Always 0.
-int openLogFile();
+// Opens g_logPath for appending when g_logEnabled, where the parent `parentId` (which named the
+// path) could write it; otherwise turns logging off.
+void openLogFile(DWORD parentId);

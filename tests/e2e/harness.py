@@ -434,6 +434,11 @@ class KitRun(unittest.TestCase):
             self.assertNotIn(os.path.basename(folder), pending)
             shutil.rmtree(folder)
         self.assertEqual(prefix.temp_entries(), temp_before, context)
+        # With Wine's library trace on (WINEDEBUG=+loaddll), no library came from the application
+        # folder, where the user's programs plant files.
+        own = 'Loaded L"%s\\\\' % prefix.win(kit.app.folder).replace("\\", "\\\\")
+        self.assertEqual([l for l in running.stderr.splitlines()
+                          if own in l and '.exe"' not in l], [])
         drive_after = self.drive_c_state(kit)
         self.assertEqual(sorted(p for p in set(drive_before) | set(drive_after)
                                 if drive_before.get(p) != drive_after.get(p)), [],

@@ -17,8 +17,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CAPTION, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, RNG, STALL_MS, Kit,
-                     KitRun, KitServer, Prefix, quit_with_yes, tool, wait_for)
+from harness import (CAPTION, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, PRODUCT_UI, RNG,
+                     STALL_MS, Kit, KitRun, KitServer, Prefix, quit_with_yes, tool, wait_for)
 
 INSTALLED = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F}"  # installed in setUpModule
 INSTALLED_TEXT = ("This program is already installed on your system. "
@@ -140,6 +140,16 @@ def plant_folder_links(kit):
         os.symlink(outside, os.path.join(folder, "dependencies"))
         os.symlink(os.path.join(outside, "empty"), os.path.join(folder, "spare"))
     kit.during, kit.left = plant, True
+
+
+def plant_libraries(kit):
+    """Libraries beside the executable under names loaded by bare name once the program runs:
+    the installer library's imports (cabinet and the cryptography under Wine), the installer's,
+    the taskbar's, the themes' (Wine loads uxtheme and shcore before any code of the program
+    runs: not planted)."""
+    for name in ("dwmapi", "cryptbase", "bcrypt", "crypt32", "wintrust", "msi", "psapi",
+                 "msxml3", "explorerframe", "winmm", "cabinet"):
+        shutil.copy(PRODUCT_UI, os.path.join(kit.app.folder, name + ".dll"))
 
 
 def seal_app_folder(kit):
@@ -271,6 +281,8 @@ class Runs(KitRun):
         # The runner's check that nothing outside the kit folder changed covers the link's target.
         row("kit list name planted as a link, and swapped in while it arrives", swap_kit_list,
             "handed"),
+        row("libraries planted beside the executable", plant_libraries, "handed",
+            env={"WINEDEBUG": "+loaddll"}),
         row("application folder not writable", seal_app_folder, "unwritable",
             "[WENVAROTH] Cannot create local file @app@\\kitmd5.dat",
             "[WENVAROTH] MessageBox(%s, %s)" % (UNWRITABLE_TEXT, CAPTION), requested=[]),

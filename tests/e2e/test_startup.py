@@ -1,16 +1,19 @@
-"""Start-up as a parent program meets it: options from the parent's command line only, the log,
-the parent's path, the operating-system stop (string 118), planted resource libraries, an unknown
-own folder. Every run_app checks exit code 0, %temp% unchanged, stamps."""
+"""Start-up as a parent program meets it: options from the parent's command line only, the log
+(where the parent could write it, outside texts kept inside their lines), libraries named bare
+from the system folder, the parent's path, the operating-system stop (string 118), planted
+resource libraries, an unknown own folder. Every run_app checks exit code 0, %temp% unchanged,
+stamps."""
 import os
 import re
 import shutil
 import unittest
 
-from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver
+from harness import LAUNCHER, PRODUCT_EXE, PRODUCT_UI, TEST_EXE, Prefix, driver, tool
 
 MANIFEST = ("<locations><manufacturerName>%s</manufacturerName><defaultProductName>%s"
             "</defaultProductName><x86><base_url>http://127.0.0.1:9/kit</base_url></x86>"
             "<x64><base_url>http://127.0.0.1:9/kit</base_url></x64></locations>")
+NAMES = ("Example Maker", "Example Product")  # the manifest's maker and product
 STAMP = re.compile(r"^\[\d\d:\d\d:\d\d:\d\d\d\] ")
 OS_TEXT = "%s cannot be installed on your operating system."
 OS_LINE = ("[SETUP] OS Version (0 - unknown, 1 - XP, 2 - VISTA no sp, 3 - VISTA with sp, "
@@ -40,17 +43,17 @@ def planted_ui(text):
     return data.replace(old, new)
 
 
-def new_app(exe=None, ui=None):
+def new_app(exe=None, ui=None, names=NAMES):
     app = prefix.new_app(exe=exe)
-    app.write("locations.xml", MANIFEST % ("Example Maker", "Example Product"))
+    app.write("locations.xml", MANIFEST % names)
     if ui is not None:
         app.write("wenvaroth.ui", ui)
     return app
 
 
 class Startup(unittest.TestCase):
-    def run_app(self, options="/silent", exe=None, ui=None, **kwargs):
-        app = new_app(exe, ui)
+    def run_app(self, options="/silent", exe=None, ui=None, names=NAMES, **kwargs):
+        app = new_app(exe, ui, names)
         before = prefix.temp_entries()
         result = app.run(options, timeout=60, **kwargs)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -80,16 +83,33 @@ class Startup(unittest.TestCase):
                 self.assertRegex(named[0], re.escape(parent.replace("/", "\\")) + r" with pid \d+$")
 
     def test_logging_stays_off(self):
-        # Options on its own command line, a missing folder, a path too long for its buffer.
+        # Options on its own command line, a missing folder, a path too long for its buffer; a
+        # folder the parent may not add to, a file it may not append to (Unix modes, which Wine
+        # reads back as their security; root, which Wine runs as here, could write both), a
+        # folder that is a link (to Wine, a Unix symbolic link is a reparse point).
+        places = [os.path.join(prefix.drive_c, name) for name in ("sealed", "kept", "target")]
+        for folder in places:
+            os.makedirs(folder)
+        with open(os.path.join(places[1], "old.log"), "w") as f:
+            f.write("old\n")
+        os.chmod(os.path.join(places[1], "old.log"), 0o444)
+        os.chmod(places[0], 0o555)
+        os.symlink(places[2], os.path.join(prefix.drive_c, "linked"))
         for options, own_args in (("/silent", "/log:C:\\own.log"),
                                   ("/silent /log:C:\\no\\such\\folder\\x.log", ""),
-                                  ("/silent /log:C:\\" + "x" * 300 + ".log", "")):
+                                  ("/silent /log:C:\\" + "x" * 300 + ".log", ""),
+                                  ("/silent /log:C:\\sealed\\x.log", ""),
+                                  ("/silent /log:C:\\kept\\old.log", ""),
+                                  ("/silent /log:C:\\linked\\x.log", "")):
             with self.subTest(options=options[:60], own_args=own_args):
                 before = set(os.listdir(prefix.drive_c))
                 app, _ = self.run_app(options, own_args=own_args, log=False)
                 self.assertEqual(set(os.listdir(prefix.drive_c)) - before,
                                  {os.path.basename(app.folder)})
                 self.assertFalse(os.path.exists(os.path.join(app.folder, "downloaderlog.txt")))
+        self.assertEqual([os.listdir(folder) for folder in places], [[], ["old.log"], []])
+        with open(os.path.join(places[1], "old.log")) as f:
+            self.assertEqual(f.read(), "old\n")
 
     def test_log_without_value_goes_to_the_current_folder_and_appends(self):
         app = new_app()
@@ -133,6 +153,25 @@ class Startup(unittest.TestCase):
                                  [] if taken else [REFUSED])
                 self.assertNotIn("[WENVAROTH] HIDE WINDOW", lines)  # no worker, no dialog
                 self.assertEqual(lines[-1], "[WENVAROTH] Run ended: refused: the operating system")
+
+    def test_libraries_named_bare_come_from_the_system_folder_after_start_up(self):
+        # A real run (test_runs) loads nothing from its folder either way: the program's own loads
+        # name the system folder, and so do their own imports. What the system loads later by
+        # bare name, after the program's start-up routine, proves that routine here.
+        app = prefix.new_app(exe=tool("searchprobe"))
+        for name in ("dwmapi.dll", "winmm.dll"):
+            shutil.copy(PRODUCT_UI, os.path.join(app.folder, name))
+        result = prefix.run(app.exe, "dwmapi.dll", "winmm.dll")
+        self.assertEqual(result.stdout.split(), ["C:\\windows\\system32\\dwmapi.dll",
+                                                 "C:\\windows\\system32\\winmm.dll"])
+
+    def test_manifest_texts_never_start_a_log_line(self):
+        # CR LF, a tab, DEL, NEL (a line end to some readers) and C1 characters inside the names;
+        # run_app sees every line start with a stamp.
+        _, lines = self.run_app(exe=PRODUCT_EXE, names=(
+            "Maker&#13;&#10;[00:00:00:000] forged&#133;&#159;", "Product&#9;&#127;&#128;&#160;"))
+        self.assertIn("[WENVAROTH] MessageBox(%s, Maker??[00:00:00:000] forged??)"
+                      % (OS_TEXT % "Product???\xa0"), lines)
 
     def test_the_stop_is_a_message_box_with_the_translation(self):
         app = new_app(PRODUCT_EXE, planted_ui(TRANSLATION))

@@ -69,7 +69,7 @@ class TempFolderTest : public ::testing::Test {
         m_logFile = m_folder + L".log";
         ASSERT_TRUE(textCopy(g_logPath, m_logFile.c_str()));
         g_logEnabled = 1;
-        openLogFile();
+        openLogFile(0);
         ASSERT_NE(g_logFile, nullptr);
     }
     void TearDown() override {
