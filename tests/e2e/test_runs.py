@@ -143,6 +143,12 @@ def seal_app_folder(kit):
     kit.sealed = True
 
 
+def mirror_url_of(length):
+    """The mirrored file moved to an address of `length` characters."""
+    return lambda kit: setattr(kit, "mirror", "/%s/" % (
+        "m" * (length - len(server.url("/mirror.bin")) - 1)))
+
+
 def row(name, change, outcome, *lines, requested=None, env=None):
     return name, change, outcome, lines, requested, env
 
@@ -214,8 +220,19 @@ class Runs(KitRun):
         # byte arrives meanwhile, so the stall bound is set beyond the run's time limit.
         row("kit list redirected to itself", lambda k: redirect(k, "kitmd5.dat", loop=True),
             "failed_list", env=LONG_STALL),
-        row("prerequisite redirected to itself", lambda k: redirect(k, PREREQ, loop=True),
-            "failed", env=LONG_STALL),
+        # Each bound at its edge, counted where the server sees it: the size query follows 20
+        # redirects (21 requests) and leaves the size unknown at one more; a transfer takes 50
+        # requests and is ended at the 51st, which the server still sees. Requests for the
+        # prerequisite: its query's, then its transfer's.
+        row("size query through 20 redirects", lambda k: k.fault(PREREQ, hops=20), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size %d)" % (PREREQ, len(PREREQ_BYTES)),
+            requested={PREREQ: 21 + 21}),
+        row("size query through 21 redirects", lambda k: k.fault(PREREQ, hops=21), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ, requested={PREREQ: 21 + 22}),
+        row("kit file through 49 redirects", lambda k: k.fault("data/data1.cab", hops=49),
+            "handed", requested={"data/data1.cab": 50}),
+        row("kit file through 50 redirects", lambda k: k.fault("data/data1.cab", hops=50),
+            "failed", requested={"data/data1.cab": 51}),
         row("kit list of many megabytes", set_kit_list(lambda k: k.listed() + b"".join(
             b"junk%07d.bin %d %032x\n" % (i, i, i) for i in range(160000))), "failed_list",
             requested=LIST_ONLY),
@@ -264,9 +281,9 @@ class Runs(KitRun):
             "[WENVAROTH] Refusing file evil.exe", requested=LIST_ONLY),
         row("device name", lambda k: k.files.update({"lpt1/con.txt": b"device"}), "failed",
             "[WENVAROTH] Refusing file con.txt in lpt1", requested=LIST_ONLY),
-        row("kit file address over 259 characters", lambda k: k.others.append(
-            ("long.bin", server.url("/" + "a" * 240), True)), "failed",
-            "[WENVAROTH] Download address too long for long.bin"),
+        row("kit file address of 259 characters", mirror_url_of(259), "handed"),
+        row("kit file address of 260 characters", mirror_url_of(260), "failed",
+            "[WENVAROTH] Download address too long for mirror.bin"),
         row("nested relative folder", lambda k: k.files.update(
             {"data/deep/er/data1.cab": k.files.pop("data/data1.cab")}), "handed"),
         row("relative paths with empty and dot segments", lambda k: (
@@ -292,6 +309,14 @@ class Runs(KitRun):
         row("size query answered 404", lambda k: k.fault(PREREQ, status=404, first=1), "handed",
             "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         row("size query answered 500", lambda k: k.fault(PREREQ, status=500, first=1), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
+        # The largest length a size can hold (one that can't be real: the transfer's decides),
+        # and one past it.
+        row("size query announcing 2147483647 bytes", lambda k: k.fault(
+            PREREQ, length="2147483647", first=1), "handed",
+            "[WENVAROTH] Downloading: @%s@ (size 2147483647)" % PREREQ),
+        row("size query announcing 2147483648 bytes", lambda k: k.fault(
+            PREREQ, length="2147483648", first=1), "handed",
             "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         # Sizes that can't be real ones: the transfer's own length decides.
         row("kit list sizes 0 and 2147483647", set_kit_list(lambda k: k.listed().replace(

@@ -7,10 +7,14 @@
 //   uidriver answer CAPTION BUTTON MS
 //                                   waits for a visible message box titled CAPTION that has BUTTON
 //                                   (yes, no or ok), prints "text=..." and presses the button
+//   uidriver watch MS               waits for a visible top-level window of a program outside the
+//                                   Windows folder (the ones under test, not Wine's own); prints
+//                                   "window=IMAGE|CLASS|TITLE|TEXT" for the first one
 //
 // Every wait is bounded by MS milliseconds. Exit code 0 on success, 1 on a time-out or a missing
 // window, 2 on a usage error.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -103,6 +107,51 @@ int answer(const wchar_t* caption, const wchar_t* buttonName, DWORD milliseconds
     return 0;
 }
 
+struct Foreign {
+    wchar_t windowsFolder[MAX_PATH];
+    std::wstring seen;
+};
+
+BOOL CALLBACK matchForeignWindow(HWND window, LPARAM data) {
+    Foreign* foreign = reinterpret_cast<Foreign*>(data);
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t image[MAX_PATH] = {};
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process != nullptr) {
+        GetModuleFileNameExW(process, nullptr, image, MAX_PATH);
+        CloseHandle(process);
+    }
+    size_t folder = wcslen(foreign->windowsFolder);
+    if (_wcsnicmp(image, foreign->windowsFolder, folder) == 0 && image[folder] == L'\\') {
+        return TRUE;
+    }
+    wchar_t className[64] = {};
+    wchar_t title[512] = {};
+    GetClassNameW(window, className, 64);
+    GetWindowTextW(window, title, 512);
+    HWND text = GetDlgItem(window, 0xFFFF);  // a message box's text
+    foreign->seen = std::wstring(image) + L"|" + className + L"|" + title + L"|" +
+                    (text != nullptr ? textOf(text) : L"");
+    return FALSE;
+}
+
+int watch(DWORD milliseconds) {
+    Foreign foreign = {};
+    GetWindowsDirectoryW(foreign.windowsFolder, MAX_PATH);
+    DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(matchForeignWindow, reinterpret_cast<LPARAM>(&foreign));
+        if (!foreign.seen.empty()) {
+            wprintf(L"window=%ls\n", foreign.seen.c_str());
+            return 0;
+        }
+        if (GetTickCount() - start >= milliseconds) return 1;
+        Sleep(100);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -113,6 +162,8 @@ int wmain(int argc, wchar_t** argv) {
         code = close(argv[2]);
     } else if (argc == 5 && wcscmp(argv[1], L"answer") == 0) {
         code = answer(argv[2], argv[3], wcstoul(argv[4], nullptr, 10));
+    } else if (argc == 3 && wcscmp(argv[1], L"watch") == 0) {
+        code = watch(wcstoul(argv[2], nullptr, 10));
     }
     if (code == 2) fwprintf(stderr, L"usage: see the top of uidriver.cpp\n");
     fflush(stdout);
