@@ -5,6 +5,7 @@ UI driver, and whole runs of a kit with the checks that every run must pass.
 Each suite makes one Prefix (a copy of the build's template), and every test in it gets a fresh
 App folder inside that prefix's drive C:. Everything is removed when the suite ends.
 """
+import contextlib
 import glob
 import http.server
 import os
@@ -45,7 +46,6 @@ STALL_MS = 4000  # the test variant's stall bound in Kit runs
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
 RNG = random.Random(6)
-# Wine's line for a crash, on the crashed program's error output, and its debugger's report.
 CRASH = re.compile(r"^(?:wine: )?Unhandled .*$", re.M)
 # Where Windows keeps the deletions to carry out at the next start.
 PENDING = (r"HKLM\System\CurrentControlSet\Control\Session Manager",
@@ -66,14 +66,6 @@ class Prefix:
         subprocess.run([wineprefix.WINESERVER, "-p"], env=wineprefix.base_env(self.path),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        # Wine's own processes (services, the desktop) start with the first program that needs
-        # them and write to its output: started here, a crash of theirs is the suite's report,
-        # not a failure of the case that happened to start them.
-        self.own_output, self.own_read = open(self.path + ".wine.log", "w+b"), 0
-        subprocess.run([wineprefix.WINE, tool("uidriver"), "watch", "0"],
-                       env=wineprefix.base_env(self.path), stdin=subprocess.DEVNULL,
-                       stdout=self.own_output, stderr=self.own_output)
-        self.watch_windows = True  # a silent run may show no window (the bench's runs: off)
         self.drive_c = os.path.join(self.path, "drive_c")
         # The template has one user with a temporary folder: the one Wine runs as.
         self.temp = glob.glob(os.path.join(self.drive_c, "users", "*", "Temp"))[0]
@@ -87,11 +79,10 @@ class Prefix:
             return "C:\\" + ("" if rest == "." else rest.replace("/", "\\"))
         return "Z:" + path.replace("/", "\\")
 
-    def start(self, *args, env=None, cwd=None):
-        """Starts a program and returns at once: a Running to drive while it goes on. A run
-        given "/silent" is watched for windows."""
+    def start(self, *args, env=None, cwd=None, silent=False):
+        """Starts a program and returns at once: a Running to drive while it goes on."""
         return Running([wineprefix.WINE, *args], {**wineprefix.base_env(self.path), **(env or {})},
-                       cwd, self, self.watch_windows and "/silent" in args)
+                       cwd, self, silent)
 
     def run(self, *args, env=None, cwd=None, timeout=120):
         """Runs a program to its end: the Running, with its returncode, stdout and stderr."""
@@ -106,17 +97,6 @@ class Prefix:
 
     def close(self):
         wineprefix.remove_prefix(self.path)
-        self.report_own()
-        self.own_output.close()
-        os.remove(self.own_output.name)
-
-    def report_own(self):
-        """Writes out a crash that Wine's own processes reported since the last look."""
-        self.own_output.seek(self.own_read)
-        text = self.own_output.read().decode("latin-1")
-        self.own_read += len(text)
-        if CRASH.search(text):
-            sys.stderr.write("Wine's own processes crashed (no case's fault):\n%s\n" % text)
 
 
 class App:
@@ -144,7 +124,8 @@ class App:
             shutil.copy(LAUNCHER, parent)
         words = options.split() + (["/log:" + self.prefix.win(self.log)] if log else [])
         return self.prefix.start(parent, self.prefix.win(self.exe), *words, cwd=self.folder,
-                                 env={"WENVAROTH_OWN_ARGS": own_args, **(env or {})})
+                                 env={"WENVAROTH_OWN_ARGS": own_args, **(env or {})},
+                                 silent="/silent" in words)
 
     def run(self, *args, timeout=180, **kwargs):
         """Like start, but waits for the end: the Running, with its returncode."""
@@ -165,95 +146,68 @@ class App:
 class Running:
     """A program started by Prefix.start. Its output goes to files, not pipes: Wine's helper
     processes inherit the handles and outlive the program, so reading a pipe to its end would
-    wait for them. Every process of the run carries its mark in its environment, so that the
-    run can be ended whole."""
-    count = 0
+    wait for them. Each process of the run carries the run's mark in its environment."""
 
     def __init__(self, args, env, cwd, prefix, silent):
-        Running.count += 1
-        mark = "%d.%d" % (os.getpid(), Running.count)
-        self.mark, self.prefix, self.watcher = b"WENVAROTH_RUN=" + mark.encode(), prefix, None
-        self._out = tempfile.TemporaryFile()
-        self._err = tempfile.TemporaryFile()
+        mark = "%d.%d" % (os.getpid(), id(self))
+        self.mark = b"WENVAROTH_RUN=" + mark.encode()
+        self._out, self._err, self._seen = (tempfile.TemporaryFile() for _ in range(3))
         self.process = subprocess.Popen(args, env={**env, "WENVAROTH_RUN": mark}, cwd=cwd,
                                         stdout=self._out, stderr=self._err)
-        if silent:
-            self._seen = tempfile.TemporaryFile()
-            self.watcher = subprocess.Popen(
-                [wineprefix.WINE, tool("uidriver"), "watch", "600000"],
-                env=wineprefix.base_env(prefix.path), stdout=self._seen,
-                stderr=subprocess.DEVNULL)
-        self.returncode = None
-        self.stdout = self.stderr = ""
+        # Silent, nothing may show: any visible window is one it was not asked to show.
+        self.watcher = silent and subprocess.Popen(
+            [wineprefix.WINE, tool("uidriver"), "watch", "600000"], stdout=self._seen,
+            env=wineprefix.base_env(prefix.path), stderr=subprocess.DEVNULL)
+        self.returncode, self.stdout, self.stderr = None, "", ""
 
     def wait(self, timeout):
-        """Itself, ended. Fails at once, with the run ended, when it outlives `timeout` seconds
-        or, silent, shows a window; and when a program it started crashed."""
+        """Itself, ended. Fails at once, the run ended, past `timeout` s or at a window if silent;
+        and when a program it started crashed."""
         deadline = time.monotonic() + timeout
         try:
             while self.process.poll() is None:
-                if self.watcher is not None and self.watcher.poll() == 0:
-                    self._seen.seek(0)
-                    raise AssertionError("a silent run showed a window: %s; still running: %s" % (
-                        self._seen.read().decode("latin-1").strip(), self.programs()))
-                if time.monotonic() > deadline:
-                    raise AssertionError("still running after %d s: %s" % (timeout,
-                                                                           self.programs()))
+                shown = self.watcher and self.watcher.poll() == 0
+                assert not shown, "a silent run showed a %s; its programs: %s" % (
+                    os.pread(self._seen.fileno(), 4096, 0).decode("latin-1"), self.programs())
+                assert time.monotonic() < deadline, "still running after %d s: %s" % (
+                    timeout, self.programs())
                 time.sleep(0.1)
             self.returncode = self.process.returncode
         finally:
             self.kill()
-        self.check_crash()
+        # Wine's line goes to the crashed program's error output, its debugger's report (naming
+        # it: "(D)") to the standard output. Wine's own services write neither anywhere.
+        crash = CRASH.findall(self.stderr + self.stdout)
+        assert not crash, "a program of the run crashed %s:\n%s\n%s" % (
+            re.findall(r"^\w+ \(D\) (.*)$", self.stdout, re.M), "\n".join(crash),
+            self.stdout[self.stdout.find("Backtrace:"):self.stdout.find("Modules:")])
         return self
 
     def programs(self):
-        """The run's own processes (Wine's own left out): {pid: command line}."""
+        """{pid: command line} of the run's programs, Wine's own left out."""
         found = {}
         for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/environ" % pid, "rb") as f:
-                    if self.mark not in f.read().split(b"\0"):
-                        continue
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    command = f.read().replace(b"\0", b" ").decode("latin-1").strip()
-            except OSError:
-                continue
-            if re.match(r"[A-Za-z]:\\", command) and not command.lower().startswith("c:\\windows\\"):
-                found[int(pid)] = command
+            with contextlib.suppress(OSError), open("/proc/%s/environ" % pid, "rb") as env, \
+                    open("/proc/%s/cmdline" % pid, "rb") as line:
+                command = line.read().replace(b"\0", b" ").decode("latin-1").strip()
+                if (self.mark in env.read().split(b"\0") and
+                        re.match(r"(?!c:\\windows\\).*?\.exe( |$)", command, re.I)):
+                    found[int(pid)] = command
         return found
 
     def kill(self):
         for pid in self.programs():
-            try:
+            with contextlib.suppress(OSError):
                 os.kill(pid, 9)
-            except OSError:
-                pass
         for process in (self.process, self.watcher):
-            if process is not None and process.poll() is None:
+            if process and process.poll() is None:
                 process.kill()
                 process.wait()
         if not self._out.closed:
-            self._out.seek(0)
-            self._err.seek(0)
-            self.stdout = self._out.read().decode("latin-1")
-            self.stderr = self._err.read().decode("latin-1")
-            self._out.close()
-            self._err.close()
-        self.prefix.report_own()
-
-    def check_crash(self):
-        """Fails when a program of the run crashed: Wine's line on the error output, its
-        debugger's report (naming the process, marked "(D)") on the standard output. A crash of
-        Wine's own programs is written out, not charged to the run."""
-        if not CRASH.search(self.stderr + self.stdout):
-            return
-        crashed = re.findall(r"^\w+ \(D\) (.*)$", self.stdout, re.M)
-        text = "\n".join(CRASH.findall(self.stderr)) + "\n" + self.stdout[
-            self.stdout.find("Unhandled"):][:4000]
-        if crashed and all(p.lower().startswith("c:\\windows\\") for p in crashed):
-            sys.stderr.write("Wine's own %s crashed (no case's fault):\n%s\n" % (crashed, text))
-        else:
-            raise AssertionError("a program of the run crashed %s:\n%s" % (crashed, text))
+            self.stdout, self.stderr = (os.pread(f.fileno(), 1 << 26, 0).decode("latin-1")
+                                        for f in (self._out, self._err))
+            for f in (self._out, self._err, self._seen):
+                f.close()
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -287,14 +241,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if self.headers.get("If-Modified-Since") or self.headers.get("If-None-Match"):
                 status, body = 304, b""
         self.send_response(status)
-        if fault.get("no_length") or "length" in fault:
+        if fault.get("no_length"):
             headers["Connection"] = "close"
-        if not fault.get("no_length"):
-            headers["Content-Length"] = fault.get("length", str(len(body)))
+        else:
+            headers["Content-Length"] = str(len(body))
         for k, v in headers.items():
             self.send_header(k, v)
         self.end_headers()
-        self.close_connection = headers.get("Connection") == "close"
+        self.close_connection = bool(fault.get("no_length"))
         cut, stall = fault.get("cut_after"), fault.get("stall_after")
         rate = fault.get("rate")  # bytes per second
         chunk = 16384 if not rate else max(1, min(16384, rate // 4))
@@ -336,8 +290,8 @@ class KitServer:
     """A web server on 127.0.0.1 serving `files` (URL path -> bytes), with per-path faults:
     {"status": 404} answers an error page (with {"headers": {...}}: a redirect);
     {"cut_after": n} closes after n body bytes (a reset instead would make no difference: Wine
-    reports both as a whole transfer); {"no_length": True} announces no length, {"length": text}
-    that one, then sends the body and closes; {"hops": n} redirects n times before the answer;
+    reports both as a whole transfer); {"no_length": True} announces no length; {"hops": n}
+    redirects n times before the answer;
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
@@ -489,8 +443,9 @@ class KitRun(unittest.TestCase):
         `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
         earlier), "unwritable" (its own folder), "declined" or "cancelled". Each of `lines` starts
         a log line ("@path@": the kit's URL of path, "@app@": the application folder); `requested`:
-        the exact kit paths fetched, or {path: requests it met}; `during(kit, running)` plays the user meanwhile; `left`: links planted in the kit
-        folder, which Wine cannot remove, keep it (holding nothing else, scheduled for nothing)."""
+        the exact kit paths fetched, or {path: requests it met}; `during(kit, running)` plays the
+        user meanwhile; `left`: links planted in the kit folder, which Wine cannot remove, keep it
+        (holding nothing else, scheduled for nothing)."""
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
@@ -502,7 +457,7 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(120).returncode
+            code = running.wait(60).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()

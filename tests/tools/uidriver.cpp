@@ -7,14 +7,12 @@
 //   uidriver answer CAPTION BUTTON MS
 //                                   waits for a visible message box titled CAPTION that has BUTTON
 //                                   (yes, no or ok), prints "text=..." and presses the button
-//   uidriver watch MS               waits for a visible top-level window of a program outside the
-//                                   Windows folder (the ones under test, not Wine's own); prints
-//                                   "window=IMAGE|CLASS|TITLE|TEXT" for the first one
+//   uidriver watch MS               waits for any visible top-level window; prints
+//                                   "window=TITLE|TEXT" (TEXT: a message box's)
 //
 // Every wait is bounded by MS milliseconds. Exit code 0 on success, 1 on a time-out or a missing
 // window, 2 on a usage error.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -34,7 +32,11 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM data) {
     wchar_t title[512] = {};
     GetClassNameW(window, className, 64);
     GetWindowTextW(window, title, 512);
-    if (wcscmp(className, L"#32770") != 0 || wcscmp(title, search->title) != 0) return TRUE;
+    if (search->title == nullptr) {
+        if (!IsWindowVisible(window)) return TRUE;
+    } else if (wcscmp(className, L"#32770") != 0 || wcscmp(title, search->title) != 0) {
+        return TRUE;
+    }
     if (search->button != 0 &&
         (!IsWindowVisible(window) || GetDlgItem(window, search->button) == nullptr)) {
         return TRUE;
@@ -107,49 +109,12 @@ int answer(const wchar_t* caption, const wchar_t* buttonName, DWORD milliseconds
     return 0;
 }
 
-struct Foreign {
-    wchar_t windowsFolder[MAX_PATH];
-    std::wstring seen;
-};
-
-BOOL CALLBACK matchForeignWindow(HWND window, LPARAM data) {
-    Foreign* foreign = reinterpret_cast<Foreign*>(data);
-    if (!IsWindowVisible(window)) return TRUE;
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    wchar_t image[MAX_PATH] = {};
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    if (process != nullptr) {
-        GetModuleFileNameExW(process, nullptr, image, MAX_PATH);
-        CloseHandle(process);
-    }
-    size_t folder = wcslen(foreign->windowsFolder);
-    if (_wcsnicmp(image, foreign->windowsFolder, folder) == 0 && image[folder] == L'\\') {
-        return TRUE;
-    }
-    wchar_t className[64] = {};
-    wchar_t title[512] = {};
-    GetClassNameW(window, className, 64);
-    GetWindowTextW(window, title, 512);
-    HWND text = GetDlgItem(window, 0xFFFF);  // a message box's text
-    foreign->seen = std::wstring(image) + L"|" + className + L"|" + title + L"|" +
-                    (text != nullptr ? textOf(text) : L"");
-    return FALSE;
-}
-
 int watch(DWORD milliseconds) {
-    Foreign foreign = {};
-    GetWindowsDirectoryW(foreign.windowsFolder, MAX_PATH);
-    DWORD start = GetTickCount();
-    for (;;) {
-        EnumWindows(matchForeignWindow, reinterpret_cast<LPARAM>(&foreign));
-        if (!foreign.seen.empty()) {
-            wprintf(L"window=%ls\n", foreign.seen.c_str());
-            return 0;
-        }
-        if (GetTickCount() - start >= milliseconds) return 1;
-        Sleep(100);
-    }
+    HWND window = waitForDialog(nullptr, 0, milliseconds);
+    if (window == nullptr) return 1;
+    HWND text = GetDlgItem(window, 0xFFFF);
+    wprintf(L"window=%ls|%ls\n", textOf(window).c_str(), text ? textOf(text).c_str() : L"");
+    return 0;
 }
 
 }  // namespace
