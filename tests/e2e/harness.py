@@ -46,6 +46,7 @@ STALL_MS = 4000  # the test variant's stall bound in Kit runs
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
 RNG = random.Random(6)
+DEADLINE = time.monotonic() + 480  # for every run of a suite: before ctest's end at 600 s
 CRASH = re.compile(r"^(?:wine: )?Unhandled .*$", re.M)
 # Where Windows keeps the deletions to carry out at the next start.
 PENDING = (r"HKLM\System\CurrentControlSet\Control\Session Manager",
@@ -161,8 +162,7 @@ class Running:
         self.returncode, self.stdout, self.stderr = None, "", ""
 
     def wait(self, timeout):
-        """Itself, ended. Fails at once, the run ended, past `timeout` s or at a window if silent;
-        and when a program it started crashed."""
+        """Itself, ended; fails past `timeout` s, at a window if silent (at once), at a crash."""
         deadline = time.monotonic() + timeout
         try:
             while self.process.poll() is None:
@@ -457,7 +457,7 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(60).returncode
+            code = running.wait(max(0, min(60, DEADLINE - time.monotonic()))).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()

@@ -203,12 +203,11 @@ class Runs(KitRun):
         row("prerequisite failing before a good one", lambda k: k.dependencies.insert(
             1, ("gone.msi", MISSING_PRODUCT, "all")), "failed",
             "[WENVAROTH] The server answered 404 for @dependencies/gone.msi@"),
-        # Wine follows redirects without end: the program bounds every fetch's. No byte arrives
-        # meanwhile, so the stall bound is set beyond the run's time limit.
+        # Wine follows redirects without end: the program bounds each fetch's (at the server: the
+        # size query follows 20, not 21, then its transfer's own; a transfer ends at its 51st
+        # request). No byte arrives meanwhile: the stall bound is set past the run's time limit.
         row("kit list redirected without end", lambda k: k.fault("kitmd5.dat", hops=10**6),
             "failed_list", env=LONG_STALL),
-        # Bounds counted where the server sees them: the size query follows 20 redirects, not 21
-        # (then its own transfer's requests); a transfer takes 50 requests and ends at the 51st.
         row("size query through 20 redirects", lambda k: k.fault(PREREQ, hops=20), "handed",
             "[WENVAROTH] Downloading: @%s@ (size %d)" % (PREREQ, len(PREREQ_BYTES)),
             requested={PREREQ: 21 + 21}),
