@@ -167,8 +167,8 @@ class Running:
         try:
             while self.process.poll() is None:
                 shown = self.watcher and self.watcher.poll() == 0
-                assert not shown, "a silent run showed a %s; its programs: %s" % (
-                    os.pread(self._seen.fileno(), 4096, 0).decode("latin-1"), self.programs())
+                assert not shown, "a silent run showed a %s; its programs: %s" % (os.pread(
+                    self._seen.fileno(), 999, 0).decode("latin-1").strip(), self.programs())
                 assert time.monotonic() < deadline, "still running after %d s: %s" % (
                     timeout, self.programs())
                 time.sleep(0.1)
