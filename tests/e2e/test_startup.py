@@ -152,5 +152,6 @@ class Startup(unittest.TestCase):
             self.assertEqual(self.answer_box(running, caption), text)
             self.assertEqual(sorted(os.listdir(work)), ["locations.xml", "wenvaroth.ui"])
 
+
 if __name__ == "__main__":
     unittest.main()
