@@ -5,6 +5,7 @@ UI driver, and whole runs of a kit with the checks that every run must pass.
 Each suite makes one Prefix (a copy of the build's template), and every test in it gets a fresh
 App folder inside that prefix's drive C:. Everything is removed when the suite ends.
 """
+import contextlib
 import glob
 import http.server
 import os
@@ -45,6 +46,8 @@ STALL_MS = 4000  # the test variant's stall bound in Kit runs
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
 RNG = random.Random(6)
+DEADLINE = time.monotonic() + 480  # for every run of a suite: before ctest's end at 600 s
+CRASH = re.compile(r"^(?:wine: )?Unhandled .*$", re.M)
 # Where Windows keeps the deletions to carry out at the next start.
 PENDING = (r"HKLM\System\CurrentControlSet\Control\Session Manager",
            "PendingFileRenameOperations")
@@ -77,10 +80,10 @@ class Prefix:
             return "C:\\" + ("" if rest == "." else rest.replace("/", "\\"))
         return "Z:" + path.replace("/", "\\")
 
-    def start(self, *args, env=None, cwd=None):
+    def start(self, *args, env=None, cwd=None, silent=False):
         """Starts a program and returns at once: a Running to drive while it goes on."""
         return Running([wineprefix.WINE, *args], {**wineprefix.base_env(self.path), **(env or {})},
-                       cwd)
+                       cwd, self, silent)
 
     def run(self, *args, env=None, cwd=None, timeout=120):
         """Runs a program to its end: the Running, with its returncode, stdout and stderr."""
@@ -122,7 +125,8 @@ class App:
             shutil.copy(LAUNCHER, parent)
         words = options.split() + (["/log:" + self.prefix.win(self.log)] if log else [])
         return self.prefix.start(parent, self.prefix.win(self.exe), *words, cwd=self.folder,
-                                 env={"WENVAROTH_OWN_ARGS": own_args, **(env or {})})
+                                 env={"WENVAROTH_OWN_ARGS": own_args, **(env or {})},
+                                 silent="/silent" in words)
 
     def run(self, *args, timeout=180, **kwargs):
         """Like start, but waits for the end: the Running, with its returncode."""
@@ -143,35 +147,67 @@ class App:
 class Running:
     """A program started by Prefix.start. Its output goes to files, not pipes: Wine's helper
     processes inherit the handles and outlive the program, so reading a pipe to its end would
-    wait for them."""
+    wait for them. Each process of the run carries the run's mark in its environment."""
 
-    def __init__(self, args, env, cwd):
-        self._out = tempfile.TemporaryFile()
-        self._err = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(args, env=env, cwd=cwd, stdout=self._out,
-                                        stderr=self._err)
-        self.returncode = None
-        self.stdout = self.stderr = ""
+    def __init__(self, args, env, cwd, prefix, silent):
+        mark = "%d.%d" % (os.getpid(), id(self))
+        self.mark = b"WENVAROTH_RUN=" + mark.encode()
+        self._out, self._err, self._seen = (tempfile.TemporaryFile() for _ in range(3))
+        self.process = subprocess.Popen(args, env={**env, "WENVAROTH_RUN": mark}, cwd=cwd,
+                                        stdout=self._out, stderr=self._err)
+        # Silent, nothing may show: any visible window is one it was not asked to show.
+        self.watcher = silent and subprocess.Popen(
+            [wineprefix.WINE, tool("uidriver"), "watch", "600000"], stdout=self._seen,
+            env=wineprefix.base_env(prefix.path), stderr=subprocess.DEVNULL)
+        self.returncode, self.stdout, self.stderr = None, "", ""
 
     def wait(self, timeout):
-        """Itself, ended; kills the program and raises TimeoutExpired after `timeout` seconds."""
+        """Itself, ended; fails past `timeout` s, at a window if silent (at once), at a crash."""
+        deadline = time.monotonic() + timeout
         try:
-            self.returncode = self.process.wait(timeout=timeout)
+            while self.process.poll() is None:
+                shown = self.watcher and self.watcher.poll() == 0
+                assert not shown, "a silent run showed a %s; its programs: %s" % (os.pread(
+                    self._seen.fileno(), 999, 0).decode("latin-1").strip(), self.programs())
+                assert time.monotonic() < deadline, "still running after %d s: %s" % (
+                    timeout, self.programs())
+                time.sleep(0.1)
+            self.returncode = self.process.returncode
         finally:
             self.kill()
+        # Wine's line goes to the crashed program's error output, its debugger's report (naming
+        # it: "(D)") to the standard output. Wine's own services write neither anywhere.
+        crash = CRASH.findall(self.stderr + self.stdout)
+        assert not crash, "a program of the run crashed %s:\n%s\n%s" % (
+            re.findall(r"^\w+ \(D\) (.*)$", self.stdout, re.M), "\n".join(crash),
+            self.stdout[self.stdout.find("Backtrace:"):self.stdout.find("Modules:")])
         return self
 
+    def programs(self):
+        """{pid: command line} of the run's programs, Wine's own left out."""
+        found = {}
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            with contextlib.suppress(OSError), open("/proc/%s/environ" % pid, "rb") as env, \
+                    open("/proc/%s/cmdline" % pid, "rb") as line:
+                command = line.read().replace(b"\0", b" ").decode("latin-1").strip()
+                if (self.mark in env.read().split(b"\0") and
+                        re.match(r"(?!c:\\windows\\).*?\.exe( |$)", command, re.I)):
+                    found[int(pid)] = command
+        return found
+
     def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        for pid in self.programs():
+            with contextlib.suppress(OSError):
+                os.kill(pid, 9)
+        for process in (self.process, self.watcher):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
         if not self._out.closed:
-            self._out.seek(0)
-            self._err.seek(0)
-            self.stdout = self._out.read().decode("latin-1")
-            self.stderr = self._err.read().decode("latin-1")
-            self._out.close()
-            self._err.close()
+            self.stdout, self.stderr = (os.pread(f.fileno(), 1 << 26, 0).decode("latin-1")
+                                        for f in (self._out, self._err))
+            for f in (self._out, self._err, self._seen):
+                f.close()
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -187,6 +223,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         fault = server.faults.get(path, {})
         if "first" in fault and [p for _, p, _ in server.requests].count(path) > fault["first"]:
             fault = {}
+        hop = int(self.path.partition("?hop=")[2] or 0)
+        if hop < fault.get("hops", 0):
+            fault = {"status": 302, "headers": {"Location": "%s?hop=%d" % (path, hop + 1)}}
         if fault.get("stall_before_headers"):
             server.stall(path)
             self.close_connection = True
@@ -251,7 +290,8 @@ class KitServer:
     """A web server on 127.0.0.1 serving `files` (URL path -> bytes), with per-path faults:
     {"status": 404} answers an error page (with {"headers": {...}}: a redirect);
     {"cut_after": n} closes after n body bytes (a reset instead would make no difference: Wine
-    reports both as a whole transfer); {"no_length": True} announces no length;
+    reports both as a whole transfer); {"no_length": True} announces no length; {"hops": n}
+    redirects n times before the answer;
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
@@ -403,9 +443,9 @@ class KitRun(unittest.TestCase):
         `outcome`: "handed", "failed" (a kit file or later), "failed_list" (the kit list or
         earlier), "unwritable" (its own folder), "declined" or "cancelled". Each of `lines` starts
         a log line ("@path@": the kit's URL of path, "@app@": the application folder); `requested`:
-        the exact kit paths
-        fetched; `during(kit, running)` plays the user meanwhile; `left`: links planted in the kit
-        folder, which Wine cannot remove, keep it (holding nothing else, scheduled for nothing)."""
+        the exact kit paths fetched, or {path: requests it met}; `during(kit, running)` plays the
+        user meanwhile; `left`: links planted in the kit folder, which Wine cannot remove, keep it
+        (holding nothing else, scheduled for nothing)."""
         prefix, server = kit.prefix, kit.server
         os.makedirs(kit.snapshot, exist_ok=True)
         temp_before, drive_before = prefix.temp_entries(), self.drive_c_state(kit)
@@ -417,7 +457,7 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(120).returncode
+            code = running.wait(max(0, min(60, DEADLINE - time.monotonic()))).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()
@@ -465,7 +505,8 @@ class KitRun(unittest.TestCase):
                           if m.group(1) == "app" else server.url(kit.base + m.group(1)), line)
             self.assertTrue(any(l.startswith(line) for l in log), line + "\n" + context)
         if requested is not None:
-            self.assertEqual(kit.requests, requested)
+            self.assertEqual(kit.requests if isinstance(requested, list) else
+                             {p: kit.requests.count(p) for p in requested}, requested)
         return log
 
     def drive_c_state(self, kit):

@@ -173,28 +173,24 @@ class Startup(unittest.TestCase):
         self.assertIn("[WENVAROTH] MessageBox(%s, Maker??[00:00:00:000] forged??)"
                       % (OS_TEXT % "Product???\xa0"), lines)
 
-    def test_the_stop_is_a_message_box_with_the_translation(self):
-        app = new_app(PRODUCT_EXE, planted_ui(TRANSLATION))
-        self.assertEqual(self.answer_box(app.start(""), "Example Maker"),
-                         TRANSLATION % "Example Product")
-        self.assertFalse(any(l.startswith("[WENVAROTH] MessageBox(") for l in app.log_lines()))
-
     def test_an_unknown_own_folder_reads_loads_and_writes_nothing(self):
-        # A path longer than its buffer leaves the own folder unknown; every file would then be
-        # looked up by bare name, in the current folder first. Wine starts a program from such a
-        # path only from the Linux side, so there is no Windows parent and no option.
-        deep = os.path.join(prefix.drive_c, *["folder%d_%s" % (i, "x" * 40) for i in range(6)])
+        # A path of 260 characters does not fit its buffer (259 do): the own folder unknown,
+        # every file would be looked up by bare name, in the current folder first. Wine starts a
+        # program from such a path only from the Linux side: no Windows parent, no option.
         work = os.path.join(prefix.drive_c, "work")
-        for folder in (deep, work):
-            os.makedirs(folder)
-            with open(os.path.join(folder, "locations.xml"), "w") as f:
-                f.write(MANIFEST % ("Planted Maker", "Planted Product"))
-            with open(os.path.join(folder, "wenvaroth.ui"), "wb") as f:
-                f.write(planted_ui(TRANSLATION))
-        shutil.copy(PRODUCT_EXE, os.path.join(deep, "wenvaroth.exe"))
-        running = prefix.start(os.path.join(deep, "wenvaroth.exe"), cwd=work)
-        self.assertEqual(self.answer_box(running, ""), FOLDER_TEXT)
-        self.assertEqual(sorted(os.listdir(work)), ["locations.xml", "wenvaroth.ui"])
+        for length, caption, text in ((259, "Planted Maker", TRANSLATION % "Planted Product"),
+                                      (260, "", FOLDER_TEXT)):
+            deep = os.path.join(prefix.drive_c, str(length) * 40, "x" * (length - 138))
+            for folder in (deep, work):
+                os.makedirs(folder, exist_ok=True)
+                with open(os.path.join(folder, "locations.xml"), "w") as f:
+                    f.write(MANIFEST % ("Planted Maker", "Planted Product"))
+                with open(os.path.join(folder, "wenvaroth.ui"), "wb") as f:
+                    f.write(planted_ui(TRANSLATION))
+            shutil.copy(PRODUCT_EXE, os.path.join(deep, "wenvaroth.exe"))
+            running = prefix.start(os.path.join(deep, "wenvaroth.exe"), cwd=work)
+            self.assertEqual(self.answer_box(running, caption), text)
+            self.assertEqual(sorted(os.listdir(work)), ["locations.xml", "wenvaroth.ui"])
 
 
 if __name__ == "__main__":

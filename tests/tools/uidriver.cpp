@@ -7,6 +7,8 @@
 //   uidriver answer CAPTION BUTTON MS
 //                                   waits for a visible message box titled CAPTION that has BUTTON
 //                                   (yes, no or ok), prints "text=..." and presses the button
+//   uidriver watch MS               waits for any visible top-level window; prints
+//                                   "window=TITLE|TEXT" (TEXT: a message box's)
 //
 // Every wait is bounded by MS milliseconds. Exit code 0 on success, 1 on a time-out or a missing
 // window, 2 on a usage error.
@@ -30,7 +32,11 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM data) {
     wchar_t title[512] = {};
     GetClassNameW(window, className, 64);
     GetWindowTextW(window, title, 512);
-    if (wcscmp(className, L"#32770") != 0 || wcscmp(title, search->title) != 0) return TRUE;
+    if (search->title == nullptr) {
+        if (!IsWindowVisible(window)) return TRUE;
+    } else if (wcscmp(className, L"#32770") != 0 || wcscmp(title, search->title) != 0) {
+        return TRUE;
+    }
     if (search->button != 0 &&
         (!IsWindowVisible(window) || GetDlgItem(window, search->button) == nullptr)) {
         return TRUE;
@@ -103,6 +109,14 @@ int answer(const wchar_t* caption, const wchar_t* buttonName, DWORD milliseconds
     return 0;
 }
 
+int watch(DWORD milliseconds) {
+    HWND window = waitForDialog(nullptr, 0, milliseconds);
+    if (window == nullptr) return 1;
+    HWND text = GetDlgItem(window, 0xFFFF);
+    wprintf(L"window=%ls|%ls\n", textOf(window).c_str(), text ? textOf(text).c_str() : L"");
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -113,6 +127,8 @@ int wmain(int argc, wchar_t** argv) {
         code = close(argv[2]);
     } else if (argc == 5 && wcscmp(argv[1], L"answer") == 0) {
         code = answer(argv[2], argv[3], wcstoul(argv[4], nullptr, 10));
+    } else if (argc == 3 && wcscmp(argv[1], L"watch") == 0) {
+        code = watch(wcstoul(argv[2], nullptr, 10));
     }
     if (code == 2) fwprintf(stderr, L"usage: see the top of uidriver.cpp\n");
     fflush(stdout);

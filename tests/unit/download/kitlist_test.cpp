@@ -1,34 +1,11 @@
 #include "download/kitlist.h"
 
-#include "download/url.h"
 #include "download/kitfolder.h"
 #include "download/localfile.h"
 #include "tests/unit/support.h"
 
 namespace unit_test {
 namespace {
-
-TEST(AppendUrlSegment, OneSlashBetweenAndOverflowLeavesTheUrlAsItWas) {
-    const WideString base(250, L'b');
-    struct Case {
-        WideString url;
-        const wchar_t* segment;
-        bool joined;
-        WideString result;
-    } const cases[] = {
-        {L"http://host/kit", L"kitmd5.dat", true, L"http://host/kit/kitmd5.dat"},
-        {L"http://host/kit/", L"kitmd5.dat", true, L"http://host/kit/kitmd5.dat"},
-        {base, L"12345678", true, base + L"/12345678"},  // 250 + 1 + 8 = 259 fits
-        {base, L"123456789", false, base},               // 260 does not
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url.size());
-        wchar_t url[kPathChars];
-        ASSERT_TRUE(textCopy(url, c.url.c_str()));
-        EXPECT_EQ(appendUrlSegment(url, c.segment), c.joined);
-        EXPECT_EQ(WideString(url), c.result);
-    }
-}
 
 using KitList = TempFolderTest;
 

@@ -78,6 +78,7 @@ TEST(ExpectedLength, KnownLengthOrElseTheAnnouncedOneDecides) {
         {1000, 1000, 999, false}, {1000, 0, 1000 + 4 * kGiB, false},
         {0, 5000, 5000, true},    {0, 5000, 4999, false},
         {-7, 0, 12, true},        {INT32_MAX, 3 * kGiB, 3 * kGiB, true},
+        {1, 5, 1, true},          {INT32_MAX - 1, 3 * kGiB, INT32_MAX - 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);  // the row
