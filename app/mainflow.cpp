@@ -7,14 +7,16 @@
 #include "app/options.h"
 #include "app/osversion.h"
 #include "base/devicename.h"
+#include "base/ownedhandle.h"
 #include "base/runstate.h"
+#include "download/kitfolder.h"
+#include "download/localfile.h"
 #include "download/worker.h"
 #include "log/log.h"
 #include "manifest/manifest.h"
 #include "manifest/xmlpatch.h"
 #include "res/resource.h"
 #include "sys/parentprocess.h"
-#include "sys/removetree.h"
 #include "sys/runcommand.h"
 #include "ui/progressdialog.h"
 
@@ -271,30 +273,47 @@ void runDownload() {
     if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
+// contacts.xml beside the program, opened once as a plain file and copied through that handle
+// into the kit folder; a missing or refused one is logged and the hand-over goes on.
+void copyContacts() {
+    wchar_t source[kPathChars];
+    wchar_t target[kPathChars];
+    if (!textCopy(source, g_moduleFolder) || !pathJoin(source, L"contacts.xml") ||
+        !textCopy(target, g_kitFolder.path()) || !pathJoin(target, L"contacts.xml")) {
+        return;
+    }
+    writeLog(L"[WENVAROTH] Copying file %s to %s", source, target);
+    long long bytes = 0;
+    OwnedHandle contacts(openPlainFile(source, &bytes));
+    if (!contacts.valid()) {
+        writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", source, target, GetLastError());
+        return;
+    }
+    g_kitFolder.copyIn(contacts.get(), bytes, source, target);
+}
+
 // The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it.
 void handOver() {
+    const wchar_t* kitFolder = g_kitFolder.path();
     wchar_t setupProgram[kPathChars];
     wchar_t setupCommandLine[kPathChars];
     wchar_t setupXml[kPathChars];
-    if (!textCopy(setupProgram, g_kitFolder) || !pathJoin(setupProgram, L"setup.exe") ||
-        !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, g_kitFolder) ||
+    if (!textCopy(setupProgram, kitFolder) || !pathJoin(setupProgram, L"setup.exe") ||
+        !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, kitFolder) ||
         !pathJoin(setupXml, L"setup.xml")) {
-        writeLog(L"[WENVAROTH] Kit folder path too long: %s", g_kitFolder);
+        writeLog(L"[WENVAROTH] Kit folder path too long: %s", kitFolder);
         return;
     }
+    // Everything below goes by the folder's path: only while it still names the folder held.
+    if (!g_kitFolder.stillAtItsPath()) return;
     if (g_hasAffiliateTag) appendAffiliatePatch(g_affiliateTag);
-    applyXmlPatches(setupXml);
-
-    wchar_t contactsSource[kPathChars];
-    wchar_t contactsTarget[kPathChars];
-    if (textCopy(contactsSource, g_moduleFolder) && pathJoin(contactsSource, L"contacts.xml") &&
-        textCopy(contactsTarget, g_kitFolder) && pathJoin(contactsTarget, L"contacts.xml")) {
-        writeLog(L"[WENVAROTH] Copying file %s to %s", contactsSource, contactsTarget);
-        if (!CopyFileW(contactsSource, contactsTarget, FALSE)) {
-            writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", contactsSource, contactsTarget,
-                     GetLastError());
-        }
+    // The patcher reads and writes setup.xml by its path: only the file this run wrote there.
+    if (g_kitFolder.wrote(setupXml)) {
+        applyXmlPatches(setupXml);
+    } else {
+        writeLog(L"[WENVAROTH] Cannot load xml %s", setupXml);
     }
+    copyContacts();
 
     // The whole command line must fit, or setup.exe would get a cut-off parent path.
     bool fits = (!g_silentMode || textAppend(setupCommandLine, L" /silent")) &&
@@ -305,8 +324,9 @@ void handOver() {
         writeLog(L"[WENVAROTH] setupCommandLine too long, setup not started");
         return;
     }
+    if (!g_kitFolder.stillAtItsPath()) return;
     writeLog(L"[WENVAROTH] setupCommandLine(%s)", setupCommandLine);
-    RunCommand(setupProgram, setupCommandLine, g_kitFolder);
+    RunCommand(setupProgram, setupCommandLine, kitFolder);
 }
 
 }  // namespace
@@ -365,7 +385,7 @@ int runMain(HINSTANCE instance) {
             runDownload();
             // The user's quit wins even when it came after the worker's last step.
             if (g_runAborted == 0 && g_quitConfirmed == 0) handOver();
-            removeFolderTree(g_kitFolder);
+            g_kitFolder.remove();
         }
     }
     releaseRunState();

@@ -131,7 +131,7 @@ bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callb
 }
 
 // Transfers one queued file into the kit folder, and runs it when it is marked so.
-Step transferFile(const QueuedFile& queued, MadeEntries* made) {
+Step transferFile(const QueuedFile& queued) {
     const DownloadableFile& record = queued.file;
     if (quitConfirmed()) return quitStep();
     wchar_t url[kPathChars];
@@ -172,21 +172,23 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
 
     wchar_t folder[kPathChars];
     wchar_t destination[kPathChars];
-    if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder, made)) return Step::Failed;
+    if (!g_kitFolder.makeFolder(record.relativePath.get(), folder)) return Step::Failed;
     if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
         writeLog(L"[WENVAROTH] Destination path too long for %s", record.name.get());
         return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
-    if (!copyIntoKit(cached.get(), cachedBytes.QuadPart, cacheFile, destination, made)) {
+    if (!g_kitFolder.copyIn(cached.get(), cachedBytes.QuadPart, cacheFile, destination)) {
         return Step::Failed;
     }
     cached.reset();
     if (record.autorun) {
+        // Started by path: only while that path still leads into the folder held.
+        if (!g_kitFolder.stillAtItsPath()) return Step::Failed;
         wchar_t commandLine[kPathChars];
         textCopy(commandLine, destination);
         RunCommand(destination, commandLine, folder);
-        DeleteFileW(destination);
+        g_kitFolder.removeFile(destination);
     }
     // A quit during the copy or the autorun program stops the run before anything else happens.
     return quitConfirmed() ? quitStep() : Step::Completed;
@@ -251,7 +253,6 @@ DWORD WINAPI downloadWorker(LPVOID) {
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     Watchdog watchdog;
     std::vector<QueuedFile> downloadQueue;
-    MadeEntries madeEntries;
     std::map<WideString, int32_t> kitSizes;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     const wchar_t* failureFormat = kFailedListFormat;
@@ -263,11 +264,11 @@ DWORD WINAPI downloadWorker(LPVOID) {
     }
     if (result == Step::Completed) result = queueKitFiles(kitSizes, &downloadQueue);
     if (result == Step::Completed) result = queuePrerequisites(&downloadQueue);
-    if (result == Step::Completed) result = makeKitFolder() ? Step::Completed : Step::Failed;
+    if (result == Step::Completed) result = g_kitFolder.make() ? Step::Completed : Step::Failed;
     if (result == Step::Completed) {
         postTaskbarState(TBPF_NORMAL);
         for (const QueuedFile& queued : downloadQueue) {
-            result = transferFile(queued, &madeEntries);
+            result = transferFile(queued);
             if (result != Step::Completed) break;
         }
     }

@@ -41,10 +41,8 @@ def setUpModule():
     prefix, server = Prefix("runs"), KitServer()
     msi_dir = tempfile.mkdtemp(prefix="wvmsi.")
     try:
-        for name in ("TEMP", "TMP"):
-            assert prefix.run("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ",
-                              "/d", "C:\\users\\First Last\\Temp", "/f").returncode == 0
         prefix.temp = os.path.join(prefix.drive_c, "users", "First Last", "Temp")
+        set_temp(prefix.win(prefix.temp))
         os.makedirs(prefix.temp, exist_ok=True)
         shutil.copy(tool("fakesetup"), os.path.join(prefix.drive_c, "users", "First.exe"))
         with open(os.path.join(msi_dir, "p.wxs"), "w") as f:
@@ -116,6 +114,18 @@ def swap_kit_list(kit):
     kit.during = swap
 
 
+def slowed_kit_folder(kit):
+    """Slows the first kit file; gives the function that, once it is on its way, names the kit
+    folder (under %temp%, or `temp`)."""
+    kit.fault("data/data1.cab", rate=100 * 1024)
+
+    def folder(temp=None):
+        wait_for(lambda: kit.base + "data/data1.cab" in [p for _, p, _ in server.requests],
+                 "transfer")
+        return glob.glob(os.path.join(temp or prefix.temp, "talvotempdir*"))[0]
+    return folder
+
+
 def plant_folder_links(kit):
     """The unelevated program: while a slowed kit file arrives, the prerequisites' folder name in
     the kit folder becomes a Unix symbolic link (a reparse point to Wine) to a folder of the
@@ -123,15 +133,29 @@ def plant_folder_links(kit):
     outside = os.path.join(prefix.drive_c, "outside%02d" % Kit.count)
     os.makedirs(os.path.join(outside, "empty"))
     open(os.path.join(outside, "own.txt"), "w").close()
-    kit.fault("data/data1.cab", rate=100 * 1024)
+    folder = slowed_kit_folder(kit)
 
     def plant(kit, running):
-        wait_for(lambda: kit.base + "data/data1.cab" in [p for _, p, _ in server.requests],
-                 "transfer")
-        folder = glob.glob(os.path.join(prefix.temp, "talvotempdir*"))[0]
-        os.symlink(outside, os.path.join(folder, "dependencies"))
-        os.symlink(os.path.join(outside, "empty"), os.path.join(folder, "spare"))
+        os.symlink(outside, os.path.join(folder(), "dependencies"))
+        os.symlink(os.path.join(outside, "empty"), os.path.join(folder(), "spare"))
     kit.during, kit.left = plant, True
+
+
+def plant_plain_folder(kit):
+    """The same program plants a plain folder under the prerequisites' folder name."""
+    folder = slowed_kit_folder(kit)
+    kit.during = lambda kit, running: os.makedirs(os.path.join(folder(), "dependencies"))
+
+
+def rename_kit_folder(kit):
+    """Another Windows program of the user renames the kit folder while a slowed file arrives:
+    the folder is held, so the system refuses (32, in use)."""
+    folder = slowed_kit_folder(kit)
+
+    def rename(kit, running):
+        moved = prefix.run(tool("mover"), prefix.win(folder()), prefix.win(folder()) + "x")
+        assert moved.returncode == 32, moved.stderr
+    kit.during = rename
 
 
 def seal_app_folder(kit):
@@ -242,6 +266,12 @@ class Runs(KitRun):
         row("kit folder's links planted while it fills", plant_folder_links, "failed",
             "[WENVAROTH] Refusing link ", "[WENVAROTH] Link left: ",
             "[WENVAROTH] Folder left, kept by a link in it: "),
+        row("kit folder's plain folder planted while it fills", plant_plain_folder, "failed",
+            "[WENVAROTH] Refusing folder "),
+        row("kit folder renamed while it fills", rename_kit_folder, "handed"),
+        # A hard link could name any file of the user's: refused like a missing one.
+        row("contacts.xml with a second name", lambda k: setattr(k, "contacts_link", True),
+            "handed", "[WENVAROTH] Copy file @app@\\contacts.xml to "),
         row("manifest not well formed", set_manifest(lambda k: k.manifest()[:200]),
             "failed_list", requested=[]),
         row("manifest without base address", set_manifest(lambda k: re.sub(
@@ -411,14 +441,72 @@ class Runs(KitRun):
         wait_for(lambda: os.path.exists(held), "held file")
         open(release, "w").close()
         self.assertEqual(running.wait(120).returncode, 0)
-        # The held file (and so its folder) could not go at once: scheduled for the next start.
+        # The held file could not go at once: scheduled for the next start. Its folder is not
+        # (nothing is deleted by the folder's path then): it stays, empty after the restart.
         self.assertTrue(os.path.exists(held))
         pending = prefix.run("reg", "query", PENDING[0], "/v", PENDING[1]).stdout
         self.assertIn("held.dat", pending)
-        self.assertIn(leaf, pending)
+        self.assertEqual([e for e in pending.split("\\0") if leaf in e and
+                          not e.endswith("held.dat")], [], pending)
+        self.assertIn("[WENVAROTH] Kit folder %s left (" % prefix.win(
+            os.path.join(prefix.temp, leaf)), kit.app.log_text())
         holder.wait(30)
         prefix.run("wineboot", "-r", timeout=120)
+        self.assertEqual(os.listdir(os.path.join(prefix.temp, leaf)), [])
+        os.rmdir(os.path.join(prefix.temp, leaf))
         self.assertEqual(prefix.temp_entries(), temp_before)
+
+    def test_folder_above_renamed_and_a_lookalike_planted_starts_nothing(self):
+        """Wine lets a folder above the held kit folder be renamed (NTFS does not): with %temp%
+        below a folder of the test's own, another program renames that folder while a slowed file
+        arrives and plants a kit folder of its own under the old path, its setup.exe and autorun
+        program included. Neither may start: a run with an autorun program still due fails, one
+        without hands nothing over; the real kit folder is left where it went."""
+        base, moved = (os.path.join(prefix.drive_c, name) for name in ("tmpbase", "tmpmoved"))
+        for autorun in (True, False):
+            with self.subTest(autorun=autorun):
+                os.makedirs(os.path.join(base, "t"))
+                set_temp("C:\\tmpbase\\t")
+                try:
+                    self.run_moved_kit(autorun, base, moved)
+                finally:
+                    set_temp(prefix.win(prefix.temp))
+                    shutil.rmtree(base, ignore_errors=True)
+                    shutil.rmtree(moved, ignore_errors=True)
+
+    def run_moved_kit(self, autorun, base, moved):
+        kit = full_kit()
+        kit.autorun = kit.autorun if autorun else set()
+        folder = slowed_kit_folder(kit)
+        kit.serve()
+        os.makedirs(kit.snapshot)
+        running = kit.app.start("/silent", parent_name=PARENT, env={
+            "WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup")),
+            "WENVAROTH_TEST_STALL_MS": str(STALL_MS)})
+        try:
+            lookalike = folder(os.path.join(base, "t"))
+            result = prefix.run(tool("mover"), "C:\\tmpbase", "C:\\tmpmoved")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            os.makedirs(lookalike)
+            for name in ("setup.exe", "prepare.exe"):
+                shutil.copy(tool("fakesetup"), os.path.join(lookalike, name))
+            self.assertEqual(running.wait(120).returncode, 0)
+        finally:
+            running.kill()
+        log = kit.app.log_lines()
+        self.assertIn("[WENVAROTH] Kit folder C:\\tmpbase\\t\\%s: no longer the folder this run "
+                      "made; nothing is started from it" % os.path.basename(lookalike), log)
+        self.assertEqual(os.listdir(kit.snapshot), [])
+        self.assertEqual(any(l.startswith("[WENVAROTH] MessageBox(") for l in log), autorun)
+        self.assertEqual(sorted(os.listdir(lookalike)), ["prepare.exe", "setup.exe"])
+        left = os.path.join(moved, "t", os.path.basename(lookalike))
+        self.assertTrue(os.path.exists(os.path.join(left, "setup.exe")))
+
+
+def set_temp(folder):
+    for name in ("TEMP", "TMP"):
+        assert prefix.run("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ", "/d",
+                          folder, "/f").returncode == 0
 
 
 def log_ms(kit, ending):
