@@ -132,14 +132,17 @@ const wchar_t* KitFolder::below(const wchar_t* path) const {
     return nullptr;
 }
 
-bool KitFolder::madeHere(const wchar_t* relative) const {
+bool KitFolder::madeHere(const wchar_t* relative, bool folder) const {
+    WideString name = folder ? WideString(relative) + L"\\" : WideString(relative);
     for (const WideString& entry : m_made) {
-        if (_wcsicmp(entry.c_str(), relative) == 0) return true;
+        if (_wcsicmp(entry.c_str(), name.c_str()) == 0) return true;
     }
     return false;
 }
 
-// One level below the kit folder: made now, or made earlier by this run and still a folder.
+// One level below the kit folder: made now, or made earlier by this run. Taken again on the
+// record alone: after a folder above was renamed, Wine no longer opens an existing entry below the
+// held handle (making one still works), and a start is refused then anyway.
 bool KitFolder::makeLevel(const wchar_t* path) {
     const wchar_t* relative = below(path);
     if (relative == nullptr) return false;
@@ -147,7 +150,7 @@ bool KitFolder::makeLevel(const wchar_t* path) {
                                   FILE_CREATE, FILE_DIRECTORY_FILE);
     if (level != INVALID_HANDLE_VALUE) {
         CloseHandle(level);
-        m_made.push_back(relative);
+        m_made.push_back(WideString(relative) + L"\\");
         return true;
     }
     DWORD error = GetLastError();
@@ -156,9 +159,9 @@ bool KitFolder::makeLevel(const wchar_t* path) {
         writeLog(L"[WENVAROTH] Refusing link %s", path);
         return false;
     }
-    bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (error == ERROR_ALREADY_EXISTS && folder) {
-        if (madeHere(relative)) return true;
+    if (error == ERROR_ALREADY_EXISTS && madeHere(relative, true)) return true;
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         writeLog(L"[WENVAROTH] Refusing folder %s, which this run did not make", path);
         return false;
     }
@@ -203,13 +206,13 @@ HANDLE KitFolder::createFile(const wchar_t* file) {
             return INVALID_HANDLE_VALUE;
         }
         // The file of an earlier entry of the same name: replaced, as a copy over it would be.
-        if (madeHere(relative) && removeFile(file)) {
+        if (madeHere(relative, false) && removeFile(file)) {
             made = create();
         } else {
             SetLastError(ERROR_ALREADY_EXISTS);
         }
     }
-    if (made != INVALID_HANDLE_VALUE && !madeHere(relative)) m_made.push_back(relative);
+    if (made != INVALID_HANDLE_VALUE && !madeHere(relative, false)) m_made.push_back(relative);
     return made;
 }
 
@@ -226,12 +229,12 @@ bool KitFolder::copyIn(HANDLE from, long long expectedBytes, const wchar_t* sour
 
 bool KitFolder::wrote(const wchar_t* file) const {
     const wchar_t* relative = below(file);
-    return relative != nullptr && madeHere(relative);
+    return relative != nullptr && madeHere(relative, false);
 }
 
 bool KitFolder::removeFile(const wchar_t* file) {
     const wchar_t* relative = below(file);
-    if (relative == nullptr || !madeHere(relative)) return false;
+    if (relative == nullptr || !madeHere(relative, false)) return false;
     OwnedHandle entry(createRelative(m_held.get(), relative, DELETE, kShareAll, FILE_OPEN,
                                      FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT));
     return entry.valid() && deleteThrough(entry.get());

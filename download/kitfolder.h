@@ -75,7 +75,7 @@ class KitFolder {
   private:
     // The part of `path` below the folder, or null (logged) for a path elsewhere.
     const wchar_t* below(const wchar_t* path) const;
-    bool madeHere(const wchar_t* relative) const;
+    bool madeHere(const wchar_t* relative, bool folder) const;
     bool makeLevel(const wchar_t* path);
     bool deleteHeld();
     void release();
@@ -83,7 +83,7 @@ class KitFolder {
     OwnedHandle m_held;    // the folder itself
     OwnedHandle m_parent;  // the temporary folder it was made in
     wchar_t m_path[kPathChars] = {};
-    // The entries this run made below the folder (folders and files, as relative paths), so
-    // that an existing one is told apart from one planted by someone else.
+    // The entries this run made below the folder (files, and folders ending with a backslash, as
+    // relative paths), so that an existing one is told apart from one planted by someone else.
     std::vector<WideString> m_made;
 };

@@ -26,7 +26,8 @@ TEST_F(KitFolderRun, RelativeOrOverlongTemporaryFolderIsRefused) {
     EXPECT_STREQ(kit.path(), L"");
 }
 
-// The last of the 99 names is tried and taken; with all 99 taken nothing is made.
+// The last of the 99 names is tried and taken; with all 99 taken nothing is made. Another's folder
+// of that name is left alone.
 TEST_F(KitFolderRun, TakesTheFirstFreeOfNinetyNineNames) {
     for (int taken : {98, 99}) {
         SCOPED_TRACE(taken);
@@ -45,94 +46,74 @@ TEST_F(KitFolderRun, TakesTheFirstFreeOfNinetyNineNames) {
                       "[WENVAROTH] Cannot create a kit folder under " + narrow(temp));
         }
         kit.remove();
+        EXPECT_NE(GetFileAttributesW((temp + L"\\talvotempdir98").c_str()),
+                  INVALID_FILE_ATTRIBUTES);
     }
 }
 
-// What stands in the kit folder before the run asks for an entry: made by the run itself, or by
-// another program.
-void runFolder(KitFolder& kit, const wchar_t* relative) {
-    wchar_t folder[kPathChars];
-    ASSERT_TRUE(kit.makeFolder(relative, folder));
-}
-void otherFolder(const WideString& root, const wchar_t* relative) {
-    ASSERT_TRUE(CreateDirectoryW((root + L"\\" + relative).c_str(), nullptr));
-}
-void writeBefore(HANDLE made) {
-    OwnedHandle file(made);
+// Makes `entry` below `root` (a folder when it ends with a backslash, else a file holding
+// `content`) through `kit`, or as another program when `kit` is null.
+bool makeEntry(KitFolder* kit, const WideString& root, WideString entry, const char* content) {
+    bool folder = entry.back() == L'\\';
+    if (folder) entry.pop_back();
+    WideString path = root + L"\\" + entry;
+    wchar_t made[kPathChars];
+    if (folder) {
+        return kit != nullptr ? kit->makeFolder(entry.c_str(), made)
+                              : CreateDirectoryW(path.c_str(), nullptr);
+    }
+    OwnedHandle file(kit != nullptr ? kit->createFile(path.c_str())
+                                    : CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_NEW, 0, nullptr));
     DWORD wrote = 0;
-    ASSERT_TRUE(WriteFile(file.get(), "before", 6, &wrote, nullptr));
-}
-void runFile(KitFolder& kit, const WideString& root, const wchar_t* relative) {
-    writeBefore(kit.createFile((root + L"\\" + relative).c_str()));
-}
-void otherFile(const WideString& root, const wchar_t* relative) {
-    writeBefore(CreateFileW((root + L"\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_NEW, 0, nullptr));
+    return file.valid() && WriteFile(file.get(), content, 5, &wrote, nullptr);
 }
 
 // What this run made in the kit folder is its own; anything else found there is refused, never
 // taken over or written through.
 TEST_F(KitFolderRun, TakesOnlyWhatThisRunMade) {
-    using Before = void (*)(KitFolder&, const WideString&);
     struct Case {
-        const char* name;
-        Before before;
-        bool folder;  // a level is asked for, else a file
-        const wchar_t* entry;
+        const wchar_t* byRun;    // made by the run first (a folder ends with a backslash)
+        const wchar_t* byOther;  // then by another program
+        const wchar_t* asked;    // what the run then makes
         bool taken;
         const char* line;  // the log line's start, the entry's path following
     } const cases[] = {
-        {"level of this run", [](KitFolder& k, const WideString&) { runFolder(k, L"a"); }, true,
-         L"a", true, nullptr},
-        {"level of another", [](KitFolder&, const WideString& r) { otherFolder(r, L"a"); }, true,
-         L"a", false, "Refusing folder "},
-        {"planted below a level of this run",
-         [](KitFolder& k, const WideString& r) { runFolder(k, L"a"), otherFolder(r, L"a\\b"); },
-         true, L"a\\b", false, "Refusing folder "},
-        {"file where a level goes", [](KitFolder&, const WideString& r) { otherFile(r, L"a"); },
-         true, L"a", false, "Cannot create folder "},
-        {"file written earlier", [](KitFolder& k, const WideString& r) { runFile(k, r, L"f"); },
-         false, L"f", true, nullptr},
-        {"file of another", [](KitFolder&, const WideString& r) { otherFile(r, L"f"); }, false,
-         L"f", false, nullptr},
-        {"level where a file goes", [](KitFolder& k, const WideString&) { runFolder(k, L"f"); },
-         false, L"f", false, nullptr},
+        {L"a\\", nullptr, L"a\\", true, nullptr},  // a level of this run
+        {nullptr, L"a\\", L"a\\", false, "Refusing folder "},
+        {L"a\\", L"a\\b\\", L"a\\b\\", false, "Refusing folder "},  // planted below a level
+        {nullptr, L"a", L"a\\", false, "Cannot create folder "},
+        {L"f", nullptr, L"f", true, nullptr},  // a file this run wrote earlier: replaced
+        {nullptr, L"f", L"f", false, nullptr},
+        {L"f\\", nullptr, L"f", false, nullptr},  // a level of this run where a file goes
     };
     int count = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        WideString temp = path(std::to_wstring(++count).c_str());
+        SCOPED_TRACE(narrow(c.asked) + " #" + std::to_string(++count));
+        WideString temp = path(std::to_wstring(count).c_str());
         ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
         KitFolder kit;
         ASSERT_TRUE(kit.make(temp.c_str()));
         WideString root = kit.path();
-        c.before(kit, root);
-        WideString entry = root + L"\\" + c.entry;
+        ASSERT_TRUE(c.byRun == nullptr || makeEntry(&kit, root, c.byRun, "first"));
+        ASSERT_TRUE(c.byOther == nullptr || makeEntry(nullptr, root, c.byOther, "other"));
         size_t linesBefore = logLines().size();
-        if (c.folder) {
-            wchar_t folder[kPathChars];
-            folder[0] = L'\0';
-            EXPECT_EQ(kit.makeFolder(c.entry, folder), c.taken);
-            EXPECT_EQ(WideString(folder), entry);
-        } else {
-            OwnedHandle file(kit.createFile(entry.c_str()));
-            DWORD error = GetLastError();
-            EXPECT_EQ(file.valid(), c.taken);
-            EXPECT_EQ(error, c.taken ? error : static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-        }
+        EXPECT_EQ(makeEntry(&kit, root, c.asked, "taken"), c.taken);
+        WideString entry = root + L"\\" + c.asked;
+        if (entry.back() == L'\\') entry.pop_back();
         // A file found is made anew when it was the run's own, else left as it was.
         if (!(GetFileAttributesW(entry.c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
-            EXPECT_EQ(readFile(entry), c.taken ? "" : "before");
+            EXPECT_EQ(readFile(entry), c.taken ? "taken" : c.byOther ? "other" : "first");
         }
         std::vector<std::string> lines = logLines();
         ASSERT_EQ(lines.size(), linesBefore + (c.line != nullptr ? 1 : 0)) << lines.back();
         if (c.line != nullptr) {
-            EXPECT_EQ(lines.back().rfind("[WENVAROTH] " + std::string(c.line) + narrow(entry), 0),
-                      0u)
-                << lines.back();
+            EXPECT_EQ(lines.back(),
+                      "[WENVAROTH] " + std::string(c.line) + narrow(entry) +
+                          (c.line[0] == 'R' ? ", which this run did not make" : " (183)"));
         }
         kit.remove();
-        EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES) << logLines().back();
+        EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES) << lines.back();
     }
 }
 
