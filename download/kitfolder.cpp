@@ -205,8 +205,9 @@ HANDLE KitFolder::createFile(const wchar_t* file) {
             SetLastError(ERROR_ALREADY_EXISTS);
             return INVALID_HANDLE_VALUE;
         }
-        // The file of an earlier entry of the same name: replaced, as a copy over it would be.
-        if (madeHere(relative, false) && removeFile(file)) {
+        // The file of an earlier entry of the same name (removeFile takes no other): replaced, as
+        // a copy over it would be.
+        if (removeFile(file)) {
             made = create();
         } else {
             SetLastError(ERROR_ALREADY_EXISTS);
