@@ -273,6 +273,16 @@ void runDownload() {
     if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
+// The patched setup.xml, written through the kit folder's own handle: it replaces only the file
+// this run wrote there.
+bool writeIntoKit(const wchar_t* path, const void* bytes, size_t size) {
+    OwnedHandle file(g_kitFolder.createFile(path));
+    DWORD written = 0;
+    return file.valid() && size <= MAXDWORD &&
+           WriteFile(file.get(), bytes, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+}
+
 // contacts.xml beside the program, opened once as a plain file and copied through that handle
 // into the kit folder; a missing or refused one is logged and the hand-over goes on.
 void copyContacts() {
@@ -307,12 +317,7 @@ void handOver() {
     // Everything below goes by the folder's path: only while it still names the folder held.
     if (!g_kitFolder.stillAtItsPath()) return;
     if (g_hasAffiliateTag) appendAffiliatePatch(g_affiliateTag);
-    // The patcher reads and writes setup.xml by its path: only the file this run wrote there.
-    if (g_kitFolder.wrote(setupXml)) {
-        applyXmlPatches(setupXml);
-    } else {
-        writeLog(L"[WENVAROTH] Cannot load xml %s", setupXml);
-    }
+    applyXmlPatches(setupXml, writeIntoKit);
     copyContacts();
 
     // The whole command line must fit, or setup.exe would get a cut-off parent path.

@@ -228,11 +228,6 @@ bool KitFolder::copyIn(HANDLE from, long long expectedBytes, const wchar_t* sour
     return true;
 }
 
-bool KitFolder::wrote(const wchar_t* file) const {
-    const wchar_t* relative = below(file);
-    return relative != nullptr && madeHere(relative, false);
-}
-
 bool KitFolder::removeFile(const wchar_t* file) {
     const wchar_t* relative = below(file);
     if (relative == nullptr || !madeHere(relative, false)) return false;

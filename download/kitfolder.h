@@ -57,8 +57,6 @@ class KitFolder {
     // logged with `source`, when that fails or the copy does not come to `expectedBytes`.
     bool copyIn(HANDLE from, long long expectedBytes, const wchar_t* source,
                 const wchar_t* destination);
-    // Whether this run wrote the file `file` (what is changed by its path must be the run's own).
-    bool wrote(const wchar_t* file) const;
     // Deletes the file `file`, which this run wrote, through a handle (an autorun program done).
     bool removeFile(const wchar_t* file);
 

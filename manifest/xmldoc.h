@@ -106,8 +106,8 @@ class XmlDocument {
     // the file. `result` receives the HRESULT of the step that decided the outcome (E_OUTOFMEMORY
     // when the path could not be copied).
     OpenResult open(const wchar_t* path, HRESULT* result);
-    // Writes the document back to the path it was loaded from.
-    HRESULT save();
+    // Writes the document back to the path it was loaded from, or into `stream` when given.
+    HRESULT save(IStream* stream = nullptr);
 
     // The document as a node, for queries; null until open() has loaded it.
     IXMLDOMNode* root() const { return m_loaded ? m_document.get() : nullptr; }
