@@ -41,10 +41,9 @@ TEST_F(KitFolderRun, TakesTheFirstFreeOfNinetyNineNames) {
         KitFolder kit;
         EXPECT_EQ(kit.make(temp.c_str()), taken == 98);
         EXPECT_EQ(WideString(kit.path()), taken == 98 ? temp + L"\\talvotempdir99" : L"");
-        if (taken == 99) {
-            EXPECT_EQ(logLines().back(),
-                      "[WENVAROTH] Cannot create a kit folder under " + narrow(temp));
-        }
+        EXPECT_EQ(
+            logLines().back() == "[WENVAROTH] Cannot create a kit folder under " + narrow(temp),
+            taken == 99);
         kit.remove();
         EXPECT_NE(GetFileAttributesW((temp + L"\\talvotempdir98").c_str()),
                   INVALID_FILE_ATTRIBUTES);

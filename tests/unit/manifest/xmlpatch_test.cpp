@@ -78,8 +78,8 @@ TEST_F(Patcher, AFileThatCannotBeLoadedOrSavedIsLogged) {
 // Saved through a writer (the kit folder's own handle in a run), the document is handed over whole
 // and nothing is written by its path; a writer that fails is logged like a failed save.
 TEST_F(Patcher, SavedThroughAWriter) {
-    static std::string handed;
-    static bool writes;
+    static std::string handed;  // what the writer was given
+    static bool writes;         // whether it succeeds
     WideString file = write(L"setup.xml", kSettings);
     addPatch(L"/setup/install/mode", L"full");
     for (bool ok : {true, false}) {
