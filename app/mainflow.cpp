@@ -7,14 +7,16 @@
 #include "app/options.h"
 #include "app/osversion.h"
 #include "base/devicename.h"
+#include "base/ownedhandle.h"
 #include "base/runstate.h"
+#include "download/kitfolder.h"
+#include "download/localfile.h"
 #include "download/worker.h"
 #include "log/log.h"
 #include "manifest/manifest.h"
 #include "manifest/xmlpatch.h"
 #include "res/resource.h"
 #include "sys/parentprocess.h"
-#include "sys/removetree.h"
 #include "sys/runcommand.h"
 #include "sys/systemlibrary.h"
 #include "ui/progressdialog.h"
@@ -272,33 +274,55 @@ void runDownload() {
     if (dialog == nullptr && !g_silentMode) g_runAborted = 1;
 }
 
+// The patched setup.xml, written through the kit folder's own handle: it replaces only the file
+// this run wrote there.
+bool writeIntoKit(const wchar_t* path, const void* bytes, size_t size) {
+    OwnedHandle file(g_kitFolder.createFile(path));
+    DWORD written = 0;
+    return file.valid() && size <= MAXDWORD &&
+           WriteFile(file.get(), bytes, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+}
+
+// contacts.xml beside the program, opened once as a plain file and copied through that handle
+// into the kit folder; a missing or refused one is logged and the hand-over goes on.
+void copyContacts() {
+    wchar_t source[kPathChars];
+    wchar_t target[kPathChars];
+    if (!textCopy(source, g_moduleFolder) || !pathJoin(source, L"contacts.xml") ||
+        !textCopy(target, g_kitFolder.path()) || !pathJoin(target, L"contacts.xml")) {
+        return;
+    }
+    writeLog(L"[WENVAROTH] Copying file %s to %s", source, target);
+    long long bytes = 0;
+    OwnedHandle contacts(openPlainFile(source, &bytes));
+    if (!contacts.valid()) {
+        writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", source, target, GetLastError());
+        return;
+    }
+    g_kitFolder.copyIn(contacts.get(), bytes, source, target);
+}
+
 // The hand-over: patch, copy "contacts.xml", run "setup.exe" and wait for it; g_runEnd then says
 // how it went.
 void handOver() {
     static wchar_t ended[64];
     g_runEnd = L"failed: setup.exe not started";
+    const wchar_t* kitFolder = g_kitFolder.path();
     wchar_t setupProgram[kPathChars];
     wchar_t setupCommandLine[kPathChars];
     wchar_t setupXml[kPathChars];
-    if (!textCopy(setupProgram, g_kitFolder) || !pathJoin(setupProgram, L"setup.exe") ||
-        !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, g_kitFolder) ||
+    if (!textCopy(setupProgram, kitFolder) || !pathJoin(setupProgram, L"setup.exe") ||
+        !textCopy(setupCommandLine, setupProgram) || !textCopy(setupXml, kitFolder) ||
         !pathJoin(setupXml, L"setup.xml")) {
-        writeLog(L"[WENVAROTH] Kit folder path too long: %s", g_kitFolder);
+        writeLog(L"[WENVAROTH] Kit folder path too long: %s", kitFolder);
         return;
     }
+    // Everything below goes by the folder's path: only while it still names the folder held.
+    if (!g_kitFolder.stillAtItsPath()) return;
     if (g_hasAffiliateTag) appendAffiliatePatch(g_affiliateTag);
-    applyXmlPatches(setupXml);
-
-    wchar_t contactsSource[kPathChars];
-    wchar_t contactsTarget[kPathChars];
-    if (textCopy(contactsSource, g_moduleFolder) && pathJoin(contactsSource, L"contacts.xml") &&
-        textCopy(contactsTarget, g_kitFolder) && pathJoin(contactsTarget, L"contacts.xml")) {
-        writeLog(L"[WENVAROTH] Copying file %s to %s", contactsSource, contactsTarget);
-        if (!CopyFileW(contactsSource, contactsTarget, FALSE)) {
-            writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", contactsSource, contactsTarget,
-                     GetLastError());
-        }
-    }
+    applyXmlPatches(setupXml, writeIntoKit);
+    copyContacts();
 
     // The whole command line must fit, or setup.exe would get a cut-off parent path.
     bool fits = (!g_silentMode || textAppend(setupCommandLine, L" /silent")) &&
@@ -309,9 +333,10 @@ void handOver() {
         writeLog(L"[WENVAROTH] setupCommandLine too long, setup not started");
         return;
     }
+    if (!g_kitFolder.stillAtItsPath()) return;
     writeLog(L"[WENVAROTH] setupCommandLine(%s)", setupCommandLine);
     DWORD exitCode = 0;
-    if (RunCommand(setupProgram, setupCommandLine, g_kitFolder, &exitCode) != 0 &&
+    if (RunCommand(setupProgram, setupCommandLine, kitFolder, &exitCode) != 0 &&
         textFormat(ended, 64, L"handed over; setup.exe exited with code %lu",
                    static_cast<unsigned long>(exitCode))) {
         g_runEnd = ended;
@@ -384,7 +409,7 @@ int runMain(HINSTANCE instance) {
                 g_runEnd = g_quitConfirmed != 0 ? L"cancelled by the user"
                                                 : L"failed: the progress window";
             }
-            removeFolderTree(g_kitFolder);
+            g_kitFolder.remove();
         }
         // The log's last line says how the run ended.
         if (g_runEnd != nullptr) writeLog(L"[WENVAROTH] Run ended: %s", g_runEnd);

@@ -28,7 +28,6 @@ int g_osVersion = 0;
 wchar_t g_messageCaption[kNameChars] = {};
 wchar_t g_productName[kNameChars] = {};
 wchar_t* g_baseUrl = nullptr;
-wchar_t g_kitFolder[kPathChars] = {};
 int g_runAborted = 0;
 const wchar_t* g_runEnd = nullptr;
 HANDLE g_cancelEvent = nullptr;

@@ -1,7 +1,8 @@
 // The process-wide run state: every global of the program but the manifest lists (which the
-// manifest model declares, manifest/model.h) is declared here and defined once in runstate.cpp.
-// The main thread writes the settings before the worker starts; the worker writes g_kitFolder and
-// g_runAborted, which the main thread reads only after it has waited for the worker.
+// manifest model declares, manifest/model.h) is declared here and defined once in runstate.cpp (the
+// kit folder beside its class).
+// The main thread writes the settings before the worker starts; the worker makes g_kitFolder and
+// writes g_runAborted, which the main thread reads only after it has waited for the worker.
 #pragma once
 
 #include <windows.h>
@@ -54,7 +55,10 @@ extern int g_osVersion;
 extern wchar_t g_messageCaption[kNameChars];
 extern wchar_t g_productName[kNameChars];
 extern wchar_t* g_baseUrl;
-extern wchar_t g_kitFolder[kPathChars];
+// The kit folder the worker makes and holds (download/kitfolder.h, which defines it: base includes
+// nothing above it); the main flow hands it over and removes it.
+class KitFolder;
+extern KitFolder g_kitFolder;
 extern int g_runAborted;
 // How the run ended, for its last log line: null while nothing ended it (a kit handed over),
 // else a fixed text the step that ended it chose ("cancelled", "failed: the kit list", ...).

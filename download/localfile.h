@@ -12,6 +12,13 @@
 // holds it open for writing.
 HANDLE openCachedFile(const wchar_t* path);
 
+// Opens the file `path` for reading, once, and only when it is a plain file: not a link or
+// junction (neither the handle, opened on the entry itself, nor the path shows a reparse point)
+// and no more than one name (a hard link would let this process read any file its planter
+// chose); others may read it meanwhile but not change it. `*bytes` receives its length.
+// INVALID_HANDLE_VALUE with the system's error otherwise (ERROR_CANT_ACCESS_FILE: refused).
+HANDLE openPlainFile(const wchar_t* path, long long* bytes);
+
 // Makes `path` new for writing (an existing name, link or not, makes it fail); others may read it
 // meanwhile but not write, rename or delete it. INVALID_HANDLE_VALUE with the system's error.
 HANDLE createNewFile(const wchar_t* path);

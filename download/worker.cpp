@@ -59,7 +59,7 @@ void finishRun(Step result, const wchar_t* silentFormat) {
 // Whether the kit folder holds setup.exe as a file.
 bool kitHoldsSetup() {
     wchar_t path[kPathChars];
-    if (!textCopy(path, g_kitFolder) || !pathJoin(path, L"setup.exe")) return false;
+    if (!textCopy(path, g_kitFolder.path()) || !pathJoin(path, L"setup.exe")) return false;
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
@@ -146,7 +146,7 @@ bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callb
 }
 
 // Transfers one queued file into the kit folder, and runs it when it is marked so.
-Step transferFile(const QueuedFile& queued, MadeEntries* made) {
+Step transferFile(const QueuedFile& queued) {
     const DownloadableFile& record = queued.file;
     if (quitConfirmed()) return quitStep();
     wchar_t url[kPathChars];
@@ -187,7 +187,7 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
 
     wchar_t folder[kPathChars];
     wchar_t destination[kPathChars];
-    if (!makeFolderPath(g_kitFolder, record.relativePath.get(), folder, made)) return Step::Failed;
+    if (!g_kitFolder.makeFolder(record.relativePath.get(), folder)) return Step::Failed;
     if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
         writeLog(
             L"[WENVAROTH] Destination path too long for %s: %s\\%s is %u characters, at "
@@ -198,15 +198,17 @@ Step transferFile(const QueuedFile& queued, MadeEntries* made) {
         return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
-    if (!copyIntoKit(cached.get(), cachedBytes.QuadPart, cacheFile, destination, made)) {
+    if (!g_kitFolder.copyIn(cached.get(), cachedBytes.QuadPart, cacheFile, destination)) {
         return Step::Failed;
     }
     cached.reset();
     if (record.autorun) {
+        // Started by path: only while that path still leads into the folder held.
+        if (!g_kitFolder.stillAtItsPath()) return Step::Failed;
         wchar_t commandLine[kPathChars];
         textCopy(commandLine, destination);
         RunCommand(destination, commandLine, folder);
-        DeleteFileW(destination);
+        g_kitFolder.removeFile(destination);
     }
     // A quit during the copy or the autorun program stops the run before anything else happens.
     return quitConfirmed() ? quitStep() : Step::Completed;
@@ -289,7 +291,6 @@ DWORD WINAPI downloadWorker(LPVOID) {
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     Watchdog watchdog;
     std::vector<QueuedFile> downloadQueue;
-    MadeEntries madeEntries;
     std::map<WideString, KitListEntry> kitEntries;
     wchar_t kitProductCode[kKitProductCodeChars] = {};
     const wchar_t* failureFormat = kFailedListFormat;
@@ -310,7 +311,7 @@ DWORD WINAPI downloadWorker(LPVOID) {
     }
     if (result == Step::Completed) {
         step = L"failed: the kit folder";
-        result = makeKitFolder() ? Step::Completed : Step::Failed;
+        result = g_kitFolder.make() ? Step::Completed : Step::Failed;
     }
     if (result == Step::Completed) {
         step = L"failed: a transfer";
@@ -318,7 +319,7 @@ DWORD WINAPI downloadWorker(LPVOID) {
         // Outlives the queue: the main thread writes it as the run's last line.
         static wchar_t failedTransfer[kPathChars];
         for (const QueuedFile& queued : downloadQueue) {
-            result = transferFile(queued, &madeEntries);
+            result = transferFile(queued);
             if (result == Step::Completed) continue;
             if (textFormat(failedTransfer, kPathChars, L"failed: the transfer of %s",
                            queued.file.name.get())) {
@@ -331,7 +332,7 @@ DWORD WINAPI downloadWorker(LPVOID) {
     // over, and without this check the window would reach 100 % and vanish without a word.
     if (result == Step::Completed && !quitConfirmed() && !kitHoldsSetup()) {
         step = L"failed: no setup.exe in the kit";
-        writeLog(L"[WENVAROTH] The kit folder %s holds no setup.exe", g_kitFolder);
+        writeLog(L"[WENVAROTH] The kit folder %s holds no setup.exe", g_kitFolder.path());
         result = Step::Failed;
     }
     // A quit with nothing (left) to transfer still means no hand-over.

@@ -73,9 +73,13 @@ XmlDocument::OpenResult XmlDocument::open(const wchar_t* path, HRESULT* result) 
     return OpenResult::kLoaded;
 }
 
-HRESULT XmlDocument::save() {
+HRESULT XmlDocument::save(IStream* stream) {
     if (!m_loaded) return E_UNEXPECTED;
-    return m_document.get()->save(m_path);
+    if (stream == nullptr) return m_document.get()->save(m_path);
+    VARIANT target;
+    target.vt = VT_UNKNOWN;
+    target.punkVal = stream;
+    return m_document.get()->save(target);
 }
 
 void XmlDocument::describeLoadFailure(wchar_t* out, size_t capacity) const {

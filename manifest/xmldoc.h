@@ -106,8 +106,8 @@ class XmlDocument {
     // the file. `result` receives the HRESULT of the step that decided the outcome (E_OUTOFMEMORY
     // when the path could not be copied).
     OpenResult open(const wchar_t* path, HRESULT* result);
-    // Writes the document back to the path it was loaded from.
-    HRESULT save();
+    // Writes the document back to the path it was loaded from, or into `stream` when given.
+    HRESULT save(IStream* stream = nullptr);
     // After open() gave kNotLoaded: what the parser said, as "line L, column C, error 0xE: reason"
     // into `out` (cut to `capacity` characters). The platform's parser may give no position
     // (line and column 0) or a reason of its own making.

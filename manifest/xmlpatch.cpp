@@ -12,12 +12,33 @@ void appendAffiliatePatch(const wchar_t* tag) {
     g_xmlPatches.push_back(std::move(patch));
 }
 
-void applyXmlPatches(const wchar_t* filePath) {
-    XmlMemory memory;
-    applyXmlPatchesUsing(filePath, memory);
+namespace {
+
+// The document saved into memory and handed to `writer` as a whole.
+HRESULT saveThrough(XmlDocument& document, const wchar_t* path, XmlFileWriter writer) {
+    ComRef<IStream> stream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.receive());
+    if (SUCCEEDED(hr)) hr = document.save(stream.get());
+    STATSTG saved = {};
+    HGLOBAL memory = nullptr;
+    if (SUCCEEDED(hr)) hr = stream.get()->Stat(&saved, STATFLAG_NONAME);
+    if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(stream.get(), &memory);
+    if (FAILED(hr)) return hr;
+    void* bytes = GlobalLock(memory);
+    bool written = bytes != nullptr && writer(path, bytes, saved.cbSize.QuadPart);
+    DWORD error = GetLastError();
+    if (bytes != nullptr) GlobalUnlock(memory);
+    return written ? S_OK : HRESULT_FROM_WIN32(error);
 }
 
-void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
+}  // namespace
+
+void applyXmlPatches(const wchar_t* filePath, XmlFileWriter writer) {
+    XmlMemory memory;
+    applyXmlPatchesUsing(filePath, memory, writer);
+}
+
+void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory, XmlFileWriter writer) {
     writeLog(L"[WENVAROTH] Applying xmlpatches on file %s", filePath);
     XmlDocument document(memory);
     HRESULT hr = S_OK;
@@ -61,7 +82,7 @@ void applyXmlPatchesUsing(const wchar_t* filePath, XmlMemory& memory) {
 
     // The installer reads the file as it is on disk; a save that failed leaves the kit's own
     // settings in place, which the log must show rather than hide.
-    hr = document.save();
+    hr = writer != nullptr ? saveThrough(document, filePath, writer) : document.save();
     if (FAILED(hr)) {
         writeLog(L"[WENVAROTH] Cannot save xml %s (0x%08lX)", filePath,
                  static_cast<unsigned long>(hr));

@@ -5,38 +5,25 @@
 #include "base/runstate.h"
 #include "base/text.h"
 #include "log/log.h"
+#include "sys/ntfile.h"
 
 namespace {
 
 bool isDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool isLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
-// NtSetInformationFile with FileDispositionInformation (13): the deletion of what a handle is
-// open on, on every system from XP on (SetFileInformationByHandle, which does the same, came with
-// Vista).
-struct IoStatus {
-    void* status;
-    ULONG_PTR information;
-};
-typedef LONG(NTAPI* SetInformationFileFn)(HANDLE, IoStatus*, void*, ULONG, int);
-
 // Deletes the link at `path` itself. Opened as the reparse point (FILE_FLAG_OPEN_REPARSE_POINT)
 // and deleted through that handle only when the handle shows one: a system that follows the link
 // all the same (Wine opens a Unix symbolic link's target) leaves it, whereas RemoveDirectoryW,
 // DeleteFileW or a delete-on-close open would there delete the target.
 bool removeLink(const wchar_t* path) {
-    auto setInformation = reinterpret_cast<SetInformationFileFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
     HANDLE link = CreateFileW(
         path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (link == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION opened;
-    IoStatus io = {};
-    BOOLEAN deleteFile = TRUE;
-    bool removed = setInformation != nullptr && GetFileInformationByHandle(link, &opened) &&
-                   isLink(opened.dwFileAttributes) &&
-                   setInformation(link, &io, &deleteFile, sizeof deleteFile, 13) >= 0;
+    bool removed = GetFileInformationByHandle(link, &opened) && isLink(opened.dwFileAttributes) &&
+                   deleteThrough(link);
     CloseHandle(link);
     return removed;
 }
@@ -86,17 +73,6 @@ bool removeEntry(const wchar_t* path, DWORD attributes) {
 
 }  // namespace
 
-int removeFolderTree(const wchar_t* path) {
-    if (path == nullptr || path[0] == L'\0') return 0;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(path, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        writeLog(L"[WENVAROTH] Error finding path %s (%d)", path, GetLastError());
-        return 0;
-    }
-    FindClose(search);
-    if (!removeEntry(path, found.dwFileAttributes) && !isLink(found.dwFileAttributes)) {
-        writeLog(L"[WENVAROTH] Folder left, kept by a link in it: %s", path);
-    }
-    return 1;
+bool removeFolderContents(const wchar_t* path) {
+    return path != nullptr && path[0] != L'\0' && removeChildren(path);
 }

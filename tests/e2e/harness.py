@@ -374,6 +374,7 @@ class Kit:
         self.product, self.kit_list, self.manifest_text = MISSING_PRODUCT, None, None
         self.setup_xml = None  # what setup.exe must find; None: the kit's own, patched
         self.during, self.left, self.sealed = None, False, False  # see run_kit; a read-only app
+        self.contacts_link = False  # contacts.xml one of two names of a file
         # Where the stand-in setup.exe reports (and its copy of the kit goes).
         self.snapshot = os.path.join(prefix.drive_c, "snapshot%02d" % Kit.count)
 
@@ -416,12 +417,17 @@ class Kit:
         self.app.write("locations.xml", self.manifest() if self.manifest_text is None
                        else self.manifest_text)
         self.app.write("contacts.xml", "<contacts/>")
+        if self.contacts_link:
+            contacts = os.path.join(self.app.folder, "contacts.xml")
+            os.link(contacts, contacts + ".other")
 
     def expected_kit(self):
-        """Every file but the autorun ones, the prerequisites, the mirrored files, contacts.xml."""
+        """Every file but the autorun ones, the prerequisites, the mirrored files, contacts.xml
+        (unless refused)."""
         kit = {p: d for p, d in self.files.items() if p.rsplit("/", 1)[-1] not in self.autorun}
         kit.update(self.prereqs, **self.mirrored)
-        kit["contacts.xml"] = b"<contacts/>"
+        if not self.contacts_link:
+            kit["contacts.xml"] = b"<contacts/>"
         return kit
 
     def started(self, name=""):

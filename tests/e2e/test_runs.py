@@ -17,8 +17,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CAPTION, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, PRODUCT_UI, RNG,
-                     STALL_MS, Kit, KitRun, KitServer, Prefix, quit_with_yes, tool, wait_for)
+from harness import (CAPTION, FAILED_TEXT, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, PRODUCT_UI,
+                     RNG, STALL_MS, Kit, KitRun, KitServer, Prefix, quit_with_yes, tool, wait_for)
 
 INSTALLED = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E5F}"  # installed in setUpModule
 INSTALLED_TEXT = ("This program is already installed on your system. "
@@ -41,10 +41,8 @@ def setUpModule():
     prefix, server = Prefix("runs"), KitServer()
     msi_dir = tempfile.mkdtemp(prefix="wvmsi.")
     try:
-        for name in ("TEMP", "TMP"):
-            assert prefix.run("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ",
-                              "/d", "C:\\users\\First Last\\Temp", "/f").returncode == 0
         prefix.temp = os.path.join(prefix.drive_c, "users", "First Last", "Temp")
+        set_temp(prefix.win(prefix.temp))
         os.makedirs(prefix.temp, exist_ok=True)
         shutil.copy(tool("fakesetup"), os.path.join(prefix.drive_c, "users", "First.exe"))
         with open(os.path.join(msi_dir, "p.wxs"), "w") as f:
@@ -118,6 +116,18 @@ def swap_kit_list(kit):
     kit.during = swap
 
 
+def slowed_kit_folder(kit):
+    """Slows the first kit file; gives the function that, once it is on its way, names the kit
+    folder (under %temp%, or `temp`)."""
+    kit.fault("data/data1.cab", rate=100 * 1024)
+
+    def folder(temp=None):
+        wait_for(lambda: kit.base + "data/data1.cab" in [p for _, p, _ in server.requests],
+                 "transfer")
+        return glob.glob(os.path.join(temp or prefix.temp, "talvotempdir*"))[0]
+    return folder
+
+
 def plant_folder_links(kit):
     """The unelevated program: while a slowed kit file arrives, the prerequisites' folder name in
     the kit folder becomes a Unix symbolic link (a reparse point to Wine) to a folder of the
@@ -125,14 +135,11 @@ def plant_folder_links(kit):
     outside = os.path.join(prefix.drive_c, "outside%02d" % Kit.count)
     os.makedirs(os.path.join(outside, "empty"))
     open(os.path.join(outside, "own.txt"), "w").close()
-    kit.fault("data/data1.cab", rate=100 * 1024)
+    folder = slowed_kit_folder(kit)
 
     def plant(kit, running):
-        wait_for(lambda: kit.base + "data/data1.cab" in [p for _, p, _ in server.requests],
-                 "transfer")
-        folder = glob.glob(os.path.join(prefix.temp, "talvotempdir*"))[0]
-        os.symlink(outside, os.path.join(folder, "dependencies"))
-        os.symlink(os.path.join(outside, "empty"), os.path.join(folder, "spare"))
+        os.symlink(outside, os.path.join(folder(), "dependencies"))
+        os.symlink(os.path.join(outside, "empty"), os.path.join(folder(), "spare"))
     kit.during, kit.left = plant, True
 
 
@@ -144,6 +151,21 @@ def plant_libraries(kit):
     for name in ("dwmapi", "cryptbase", "bcrypt", "crypt32", "wintrust", "msi", "psapi",
                  "msxml3", "explorerframe", "winmm", "cabinet"):
         shutil.copy(PRODUCT_UI, os.path.join(kit.app.folder, name + ".dll"))
+
+
+def plant_plain_folder(kit):
+    """The same program plants a plain folder under the prerequisites' folder name."""
+    folder = slowed_kit_folder(kit)
+    kit.during = lambda kit, running: os.makedirs(os.path.join(folder(), "dependencies"))
+
+
+def rename_kit_folder(kit):
+    """Another Windows program of the user renames the kit folder while a slowed file arrives:
+    the folder is held, so the system refuses (32, in use)."""
+    folder = slowed_kit_folder(kit)
+
+    kit.during = lambda kit, running: assert_equal(prefix.run(
+        tool("fakesetup"), "/move", prefix.win(folder()), prefix.win(folder()) + "x").returncode, 32)
 
 
 def seal_app_folder(kit):
@@ -291,6 +313,12 @@ class Runs(KitRun):
         row("kit folder's links planted while it fills", plant_folder_links, "failed",
             "[WENVAROTH] Refusing link ", "[WENVAROTH] Link left: ",
             "[WENVAROTH] Folder left, kept by a link in it: "),
+        row("kit folder's plain folder planted while it fills", plant_plain_folder, "failed",
+            "[WENVAROTH] Refusing folder "),
+        row("kit folder renamed while it fills", rename_kit_folder, "handed"),
+        # A hard link could name any file of the user's: refused like a missing one.
+        row("contacts.xml with a second name", lambda k: setattr(k, "contacts_link", True),
+            "handed", "[WENVAROTH] Copy file @app@\\contacts.xml to "),
         row("manifest not well formed", set_manifest(lambda k: k.manifest()[:200]),
             "failed_list", "[WENVAROTH] Cannot load the manifest @app@\\locations.xml: line ",
             requested=[]),
@@ -328,10 +356,6 @@ class Runs(KitRun):
         row("copy that fails", lambda k: k.files.update(
             {"x.d/data1.cab": k.files.pop("data/data1.cab"), "x.d": b"file"}), "failed",
             "[WENVAROTH] Copy file "),
-        # A file takes the name of a folder to be made.
-        row("folder that cannot be made", lambda k: (k.files.update({"y.d": b"file"}),
-            k.files.update({"y.d/data1.cab": k.files.pop("data/data1.cab")})), "failed",
-            "[WENVAROTH] Cannot create folder "),
         row("stall in the kit list", lambda k: k.fault("kitmd5.dat", stall_after=60),
             "failed_list", "[WENVAROTH] Nothing received for 4 s from @kitmd5.dat@"),
         row("stall in a kit file", lambda k: k.fault("data/data1.cab", stall_after=10240),
@@ -375,26 +399,6 @@ class Runs(KitRun):
                         self.assertLess(kit.ended - stalled, STALL_MS / 1000 + 4)
                 if "redirect" in name or "slow" in name:
                     self.assertLess(kit.ended - kit.started_at, 15)
-
-    def test_kit_folder_takes_the_first_free_number_and_leaves_others_alone(self):
-        for taken, outcome in ((5, "handed"), (99, "failed")):
-            made = [os.path.join(prefix.temp, "talvotempdir%02d" % n) for n in range(1, taken + 1)]
-            for folder in made:
-                os.makedirs(folder)
-                with open(os.path.join(folder, "keep.txt"), "w") as f:
-                    f.write("mine")
-            try:
-                kit = full_kit()
-                kit.serve()
-                self.run_kit(kit, outcome, [] if taken == 5 else [
-                    "[WENVAROTH] Cannot create a kit folder under "])
-                if taken == 5:
-                    self.assertTrue(kit.started()[1].endswith("\\talvotempdir06"))
-                for folder in made:
-                    self.assertEqual(os.listdir(folder), ["keep.txt"])
-            finally:
-                for folder in made:
-                    shutil.rmtree(folder, ignore_errors=True)
 
     def test_second_run_after_a_failure_hands_over(self):
         # The first run leaves its kit-list copy and the URL cache behind; the second run in the
@@ -459,14 +463,69 @@ class Runs(KitRun):
         wait_for(lambda: os.path.exists(held), "held file")
         open(release, "w").close()
         self.assertEqual(running.wait(120).returncode, 0)
-        # The held file (and so its folder) could not go at once: scheduled for the next start.
+        # The held file could not go at once: scheduled for the next start. Its folder is not
+        # (nothing is deleted by the folder's path then): it stays, empty after the restart.
         self.assertTrue(os.path.exists(held))
         pending = prefix.run("reg", "query", PENDING[0], "/v", PENDING[1]).stdout
         self.assertIn("held.dat", pending)
-        self.assertIn(leaf, pending)
+        self.assertEqual([e for e in pending.split("\\0") if leaf in e and
+                          not e.endswith("held.dat")], [], pending)
+        self.assertIn("[WENVAROTH] Kit folder %s left (" % prefix.win(
+            os.path.join(prefix.temp, leaf)), kit.app.log_text())
         holder.wait(30)
         prefix.run("wineboot", "-r", timeout=120)
+        self.assertEqual(os.listdir(os.path.join(prefix.temp, leaf)), [])
+        os.rmdir(os.path.join(prefix.temp, leaf))
         self.assertEqual(prefix.temp_entries(), temp_before)
+
+    def test_folder_above_renamed_and_a_lookalike_planted_starts_nothing(self):
+        """Wine lets a folder above the held kit folder be renamed (NTFS does not): with %temp%
+        below a folder of the test's own, another program renames that folder while a slowed file
+        arrives and plants a kit folder of its own under the old path, its setup.exe and autorun
+        program included. Neither may start: a run with an autorun program still due fails, one
+        without hands nothing over; the real kit folder is left where it went."""
+        base, moved = (os.path.join(prefix.drive_c, name) for name in ("tmpbase", "tmpmoved"))
+        for autorun in (True, False):
+            kit = full_kit()
+            kit.autorun = kit.autorun if autorun else set()
+            folder = slowed_kit_folder(kit)
+            kit.serve()
+            for made in (os.path.join(base, "t"), kit.snapshot):
+                os.makedirs(made)
+            set_temp("C:\\tmpbase\\t")
+            running = kit.app.start("/silent", parent_name=PARENT, env={
+                "WENVAROTH_SETUP_REPORT": prefix.win(os.path.join(kit.snapshot, "setup"))})
+            try:
+                lookalike = folder(os.path.join(base, "t"))
+                assert_equal(prefix.run(tool("fakesetup"), "/move", "C:\\tmpbase",
+                                        "C:\\tmpmoved").returncode, 0)
+                os.makedirs(lookalike)
+                for name in ("setup.exe", "prepare.exe"):
+                    shutil.copy(tool("fakesetup"), os.path.join(lookalike, name))
+                self.assertEqual(running.wait(120).returncode, 0)
+                log = kit.app.log_lines()
+                self.assertIn("[WENVAROTH] Kit folder %s: no longer the folder this run made; "
+                              "nothing is started from it" % prefix.win(lookalike), log)
+                self.assertEqual(os.listdir(kit.snapshot), [])  # neither planted program ran
+                self.assertEqual(any(line.startswith("[WENVAROTH] MessageBox(" + FAILED_TEXT)
+                                     for line in log), autorun)
+                self.assertTrue(os.path.exists(os.path.join(
+                    moved, "t", os.path.basename(lookalike), "setup.exe")))
+            finally:
+                running.kill()
+                set_temp(prefix.win(prefix.temp))
+                shutil.rmtree(base, ignore_errors=True)
+                shutil.rmtree(moved, ignore_errors=True)
+
+
+def assert_equal(found, expected):
+    assert found == expected, (found, expected)
+
+
+def set_temp(folder):
+    for name in ("TEMP", "TMP"):
+        assert prefix.run("reg", "add", "HKCU\\Environment", "/v", name, "/t", "REG_SZ", "/d",
+                          folder, "/f").returncode == 0
 
 
 def log_ms(kit, ending):

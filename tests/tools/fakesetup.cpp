@@ -6,7 +6,8 @@
 // Under any other name (a kit's autorun program, or a program planted where an unquoted path would
 // lead) it writes the three lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
 // waits (at most 60 s) until that file exists. Always exits 0.
-// As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds.
+// As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds; as
+// "fakesetup /move FROM TO" it renames FROM, exiting with the system's error (32: in use) or 0.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -72,6 +73,9 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(static_cast<DWORD>(_wtoi(argv[1] + 6)) * 1000);
         CloseHandle(file);
         return 0;
+    }
+    if (argc > 3 && wcscmp(argv[1], L"/move") == 0) {
+        return MoveFileExW(argv[2], argv[3], 0) ? 0 : static_cast<int>(GetLastError());
     }
     const wchar_t* report = _wgetenv(L"WENVAROTH_SETUP_REPORT");
     if (report == nullptr || *report == L'\0') return 0;

@@ -1,6 +1,5 @@
 #include "download/kitlist.h"
 
-#include "download/kitfolder.h"
 #include "download/localfile.h"
 #include "tests/unit/support.h"
 
@@ -35,15 +34,6 @@ TEST(KitListCap, ExactlyOneMebibyteIsRead) {
     }
 }
 
-// Only a process with administrator rights has anyone below it to keep out of the kit folder; a
-// limited user's own process could not write into the protected folder.
-TEST(KitFolder, ProtectedOnlyWithAdministratorRights) {
-    EXPECT_STREQ(kitFolderSecurity(true, true),
-                 L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
-    EXPECT_EQ(kitFolderSecurity(false, true), nullptr);  // a limited user on XP: no elevation there
-    EXPECT_EQ(kitFolderSecurity(true, false), nullptr);  // an administrator's token not elevated
-}
-
 // A cache file that another program holds open for writing could change after its check.
 TEST_F(KitList, CacheFileOpenForWritingIsRefused) {
     WideString file = write(L"cached.bin", "bytes");
@@ -53,15 +43,6 @@ TEST_F(KitList, CacheFileOpenForWritingIsRefused) {
     CloseHandle(writer);
     OwnedHandle reader(openCachedFile(file.c_str()));
     EXPECT_TRUE(reader.valid());
-}
-
-TEST_F(KitList, RelativeOrOverlongTemporaryFolderIsRefused) {
-    g_kitFolder[0] = L'\0';
-    EXPECT_FALSE(makeKitFolder(L"%temp%"));
-    EXPECT_FALSE(makeKitFolder(L"."));  // the current folder, wherever that is
-    WideString deep = L"C:\\" + WideString(250, L'd');
-    EXPECT_FALSE(makeKitFolder(deep.c_str()));
-    EXPECT_STREQ(g_kitFolder, L"");
 }
 
 }  // namespace

@@ -79,6 +79,29 @@ TEST_F(Patcher, AFileThatCannotBeLoadedOrSavedIsLogged) {
               0u);
 }
 
+// Saved through a writer (the kit folder's own handle in a run), the document is handed over whole
+// and nothing is written by its path; a writer that fails is logged like a failed save.
+TEST_F(Patcher, SavedThroughAWriter) {
+    static std::string handed;  // what the writer was given
+    static bool writes;         // whether it succeeds
+    WideString file = write(L"setup.xml", kSettings);
+    addPatch(L"/setup/install/mode", L"full");
+    for (bool ok : {true, false}) {
+        handed.clear();
+        writes = ok;
+        applyXmlPatches(file.c_str(), [](const wchar_t*, const void* bytes, size_t size) {
+            handed.assign(static_cast<const char*>(bytes), size);
+            SetLastError(ERROR_ACCESS_DENIED);
+            return writes;
+        });
+        EXPECT_EQ(readFile(file), kSettings);
+        EXPECT_NE(handed.find("<mode>full</mode>"), std::string::npos) << handed;
+        EXPECT_EQ(
+            logLines().back() == "[WENVAROTH] Cannot save xml " + narrow(file) + " (0x80070005)",
+            !ok);
+    }
+}
+
 // A settings file from the server is read as data: its own DTD subset and entities still load,
 // while a DTD or an entity it names elsewhere is neither fetched nor read into the saved file.
 // (Wine fetches neither way; the settings themselves are read back from the document.)
