@@ -131,25 +131,34 @@ bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* f
     }
 }
 
-bool copyIntoKit(HANDLE cached, long long cachedBytes, const wchar_t* cacheFile,
-                 const wchar_t* destination, MadeEntries* made) {
-    OwnedHandle target(createNewFile(destination));
-    if (!target.valid() && GetLastError() == ERROR_FILE_EXISTS) {
+HANDLE createKitFile(const wchar_t* destination, MadeEntries* made) {
+    HANDLE target = createNewFile(destination);
+    if (target == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
         if (isLink(GetFileAttributesW(destination))) {
             writeLog(L"[WENVAROTH] Refusing link %s", destination);
-            return false;
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
         }
         // The file of an earlier entry of the same name: replaced, as a copy over it would be.
         if (madeHere(*made, destination) && DeleteFileW(destination)) {
-            target.reset(createNewFile(destination));
+            target = createNewFile(destination);
         }
     }
+    if (target != INVALID_HANDLE_VALUE && !madeHere(*made, destination)) {
+        made->push_back(destination);
+    }
+    return target;
+}
+
+bool copyIntoKit(HANDLE cached, long long cachedBytes, const wchar_t* cacheFile,
+                 const wchar_t* destination, MadeEntries* made, Md5* digest) {
+    OwnedHandle target(createKitFile(destination, made));
     long long copied = 0;
-    if (!target.valid() || !copyFileBytes(cached, target.get(), &copied) || copied != cachedBytes) {
+    if (!target.valid() || !copyFileBytes(cached, target.get(), &copied, digest) ||
+        copied != cachedBytes) {
         writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", cacheFile, destination,
                  GetLastError());
         return false;
     }
-    if (!madeHere(*made, destination)) made->push_back(destination);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/widestring.h"
+#include "download/digest.h"
 
 // The entries this run made below the kit folder (folders and files), so that an existing one is
 // told apart from one planted by someone else.
@@ -37,9 +38,13 @@ bool makeKitFolder(const wchar_t* tempOverride = nullptr);
 bool makeFolderPath(const wchar_t* root, const wchar_t* relativePath, wchar_t* folder,
                     MadeEntries* made);
 
+// Makes `destination` new for writing, recorded in `made`; an existing file there is replaced
+// only when this run wrote it (a manifest naming one file twice), and a link there is refused
+// (logged). INVALID_HANDLE_VALUE with the system's error on failure.
+HANDLE createKitFile(const wchar_t* destination, MadeEntries* made);
+
 // Copies the cache file open as `cached` (`cachedBytes` long, as its size was checked) into
-// `destination`, made new; an existing file there is replaced only when this run wrote it (a
-// manifest naming one file twice), and a link there is refused. False, logged, when the copy fails
-// or does not come to `cachedBytes`.
+// `destination`, made by createKitFile, adding the bytes to `digest` when given. False, logged,
+// when the copy fails or does not come to `cachedBytes`.
 bool copyIntoKit(HANDLE cached, long long cachedBytes, const wchar_t* cacheFile,
-                 const wchar_t* destination, MadeEntries* made);
+                 const wchar_t* destination, MadeEntries* made, Md5* digest = nullptr);

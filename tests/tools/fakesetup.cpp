@@ -6,7 +6,9 @@
 // Under any other name (a kit's autorun program, or a program planted where an unquoted path would
 // lead) it writes the three lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
 // waits (at most 60 s) until that file exists. Always exits 0.
-// As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds.
+// As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds; as
+// "fakesetup /rewrite PATH", another program of the user, it writes over the bytes PATH holds so
+// far, exiting 0 when it could.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -72,6 +74,17 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(static_cast<DWORD>(_wtoi(argv[1] + 6)) * 1000);
         CloseHandle(file);
         return 0;
+    }
+    if (argc > 2 && wcscmp(argv[1], L"/rewrite") == 0) {
+        HANDLE file = CreateFileW(argv[2], GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        DWORD size = GetFileSize(file, nullptr), written = 0;
+        std::string planted(size != INVALID_FILE_SIZE ? size : 0, 'P');
+        bool done = file != INVALID_HANDLE_VALUE && size != 0 &&
+                    WriteFile(file, planted.data(), size, &written, nullptr) && written == size;
+        CloseHandle(file);
+        return done ? 0 : 1;
     }
     const wchar_t* report = _wgetenv(L"WENVAROTH_SETUP_REPORT");
     if (report == nullptr || *report == L'\0') return 0;

@@ -43,21 +43,6 @@ TEST_F(KitList, AnOverlongAddressIsNotFetched) {
     g_baseUrl = nullptr;
 }
 
-// A list of exactly 1 MiB is read; one byte more is refused whole, as no real list is that long.
-TEST(KitListCap, ExactlyOneMebibyteIsRead) {
-    const std::string start = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E61}\nsetup.exe 5 0\n";
-    for (size_t size : {size_t{1} << 20, (size_t{1} << 20) + 1}) {
-        KitListCopy list;
-        list.bytes.assign(start.begin(), start.end());
-        list.bytes.resize(size, ' ');
-        wchar_t code[kKitProductCodeChars];
-        std::map<WideString, KitListEntry> sizes;
-        bool whole = size == size_t{1} << 20;
-        EXPECT_EQ(readKitList(list, code, &sizes), whole ? 0 : KITLIST_MALFORMED) << size;
-        EXPECT_EQ(sizes.size(), whole ? 1u : 0u) << size;
-    }
-}
-
 // Only a process with administrator rights has anyone below it to keep out of the kit folder; a
 // limited user's own process could not write into the protected folder.
 TEST(KitFolder, ProtectedOnlyWithAdministratorRights) {
