@@ -193,9 +193,8 @@ HRESULT followRead(ConnectionRead* read, long long expected, const ConnectionTar
             writeLog(L"[WENVAROTH] The transfer of %s broke off (%lu)", read->url, read->error);
             result = INET_E_DOWNLOAD_FAILURE;
         } else if (read->got == 0) {
-            if (!receivedWhole(
-                    received, expected,
-                    read->announced > 0 ? static_cast<unsigned long long>(read->announced) : 0) ||
+            // Both lengths bind where known: the list's (or size query's) and the answer's own.
+            if ((expected >= 0 && received != expected) ||
                 (read->announced >= 0 && received != read->announced)) {
                 writeLog(L"[WENVAROTH] Received %I64d bytes of %s, expected %I64d", received,
                          read->url, expected >= 0 ? expected : read->announced);

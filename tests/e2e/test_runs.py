@@ -241,6 +241,9 @@ class Runs(KitRun):
         # The length announces the whole file, the server ends half way: S_OK under Wine.
         row("body shorter than its length", lambda k: k.fault("cabs/part.cab", cut_after=25000),
             "failed"),
+        row("unchecked file of another size than listed", set_kit_list(lambda k: k.listed().replace(
+            b"part.cab 51200 ", b"part.cab 51199 ")), "failed",
+            "[WENVAROTH] Received 51200 bytes of @cabs/part.cab@, expected 51199"),
         row("prerequisite without length", lambda k: k.fault(PREREQ, no_length=True),
             "handed", "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         row("kit list moved", lambda k: redirect(k, "kitmd5.dat"), "handed"),
