@@ -261,7 +261,8 @@ class KitServer:
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
-    {"hold_after": n} sends n body bytes, notes when (held[path]), and the rest once `proceed` is set.
+    {"hold_after": n} sends n body bytes, notes when (held[path]), and the rest once `proceed` is
+    set.
     {"first": n, ...}: the fault meets only the first n requests of the path.
     `requests` lists (method, path, user agent) of every request, in order."""
 
