@@ -244,6 +244,10 @@ class Runs(KitRun):
         row("unchecked file of another size than listed", set_kit_list(lambda k: k.listed().replace(
             b"part.cab 51200 ", b"part.cab 51199 ")), "failed",
             "[WENVAROTH] Received 51200 bytes of @cabs/part.cab@, expected 51199"),
+        # Asked for identity; a compressed body's length says nothing of the file's.
+        row("prerequisite compressed anyway", lambda k: k.fault(PREREQ, headers={
+            "Content-Encoding": "gzip"}), "failed",
+            "[WENVAROTH] The server sent @%s@ compressed, although asked not to" % PREREQ),
         row("prerequisite without length", lambda k: k.fault(PREREQ, no_length=True),
             "handed", "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         row("kit list moved", lambda k: redirect(k, "kitmd5.dat"), "handed"),
