@@ -224,10 +224,11 @@ HANDLE KitFolder::createFile(const wchar_t* file) {
 }
 
 bool KitFolder::copyIn(HANDLE from, long long expectedBytes, const wchar_t* source,
-                       const wchar_t* destination) {
+                       const wchar_t* destination, Md5* digest) {
     OwnedHandle target(createFile(destination));
     long long copied = 0;
-    if (!target.valid() || !copyFileBytes(from, target.get(), &copied) || copied != expectedBytes) {
+    if (!target.valid() || !copyFileBytes(from, target.get(), &copied, digest) ||
+        copied != expectedBytes) {
         writeLog(L"[WENVAROTH] Copy file %s to %s error (%d)", source, destination, GetLastError());
         return false;
     }

@@ -13,6 +13,7 @@
 #include "base/ownedhandle.h"
 #include "base/runstate.h"
 #include "base/widestring.h"
+#include "download/digest.h"
 
 // The security descriptor (text form) a new kit folder gets: SYSTEM and Administrators full
 // control, Users read and execute, nothing for anyone else, inherited by everything below and not
@@ -53,10 +54,11 @@ class KitFolder {
     // naming one file twice); a link there is refused (logged). INVALID_HANDLE_VALUE with the
     // system's error otherwise (ERROR_ALREADY_EXISTS: another program's file).
     HANDLE createFile(const wchar_t* file);
-    // Copies `from`, from where it stands, into the new file `destination` (createFile); false,
-    // logged with `source`, when that fails or the copy does not come to `expectedBytes`.
+    // Copies `from`, from where it stands, into the new file `destination` (createFile), adding
+    // the bytes to `digest` when given; false, logged with `source`, when that fails or the copy
+    // does not come to `expectedBytes`.
     bool copyIn(HANDLE from, long long expectedBytes, const wchar_t* source,
-                const wchar_t* destination);
+                const wchar_t* destination, Md5* digest = nullptr);
     // Deletes the file `file`, which this run wrote, through a handle (an autorun program done).
     bool removeFile(const wchar_t* file);
 

@@ -5,7 +5,6 @@
 #include "base/runstate.h"
 #include "base/text.h"
 #include "download/localfile.h"
-#include "download/progress.h"
 #include "download/url.h"
 #include "download/watch.h"
 #include "log/log.h"
@@ -13,20 +12,6 @@
 namespace {
 
 constexpr long kMaxKitListBytes = 1L << 20;
-
-// Copies the transferred list from the URL cache through the file made beside the executable,
-// keeping its first bytes for the reading.
-bool copyKitList(const wchar_t* cacheFile, KitListCopy* list) {
-    OwnedHandle cached(openCachedFile(cacheFile));
-    long long copied = 0;
-    if (!cached.valid()) return false;
-    if (!copyFileBytes(cached.get(), list->file.get(), &copied, &list->bytes,
-                       static_cast<size_t>(kMaxKitListBytes))) {
-        writeLog(L"[WENVAROTH] Cannot write local file %s (%d)", list->path, GetLastError());
-        return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -62,30 +47,27 @@ Step fetchKitList(KitListCopy* list) {
         return Step::Failed;
     }
     writeLog(L"[WENVAROTH] Downloading kitmd5.dat file from: %s; to: %s", url, localPath);
-    // The callback counts nothing: it sees the HTTP status and the announced length, so that an
-    // error page or a cut body is not read as the kit list, and it lets the user's quit through.
-    TransferCallback status(g_cancelEvent, false);
-    if (status.get() == nullptr) return Step::Failed;
-    WatchEnd ended = WatchEnd::Ended;
-    wchar_t cacheFile[kPathChars] = {};
-    HRESULT transfer = watchedTransfer(url, cacheFile, status.get(), &ended);
-    if (transfer == S_OK && !status->httpStatusAcceptable()) {
-        writeLog(L"[WENVAROTH] The server answered %lu for %s", status->m_httpStatus, url);
-        transfer = INET_E_DOWNLOAD_FAILURE;
-    } else if (transfer == S_OK && status->m_lastProgressMax != 0 &&
-               status->m_lastProgress != status->m_lastProgressMax) {
-        writeLog(L"[WENVAROTH] Received %lu of %lu bytes from %s", status->m_lastProgress,
-                 status->m_lastProgressMax, url);
-        transfer = INET_E_DOWNLOAD_FAILURE;
-    } else if (transfer == S_OK && !copyKitList(cacheFile, list)) {
+    // From the answer itself, into memory: the list decides what is checked, so no byte of it may
+    // come from a file another program can write. A list over the cap is read no further.
+    ConnectionTarget target;
+    target.kept = &list->bytes;
+    target.keepLimit = static_cast<size_t>(kMaxKitListBytes);
+    HRESULT transfer = readFromConnection(url, -1, target);
+    DWORD size = static_cast<DWORD>(list->bytes.size());
+    DWORD written = 0;
+    if (SUCCEEDED(transfer) && size > 0 &&
+        (!WriteFile(list->file.get(), list->bytes.data(), size, &written, nullptr) ||
+         written != size)) {
+        writeLog(L"[WENVAROTH] Cannot write local file %s (%d)", list->path, GetLastError());
         transfer = INET_E_DOWNLOAD_FAILURE;
     }
-    if (transfer != S_OK) {
+    if (transfer == E_ABORT || quitConfirmed()) return quitStep();
+    if (FAILED(transfer)) {
         writeLog(L"[WENVAROTH] Cannot download file. Error :%lu",
                  static_cast<unsigned long>(transfer));
+        return Step::Failed;
     }
-    if (ended == WatchEnd::Quit || status->m_aborted || quitConfirmed()) return quitStep();
-    return transfer == S_OK ? Step::Completed : Step::Failed;
+    return Step::Completed;
 }
 
 int readKitList(const KitListCopy& list, wchar_t* productCode,

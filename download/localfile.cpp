@@ -50,8 +50,7 @@ struct StepFree {
 
 }  // namespace
 
-bool copyFileBytes(HANDLE from, HANDLE to, long long* copied, std::vector<unsigned char>* kept,
-                   size_t keepLimit) {
+bool copyFileBytes(HANDLE from, HANDLE to, long long* copied, Md5* digest) {
     *copied = 0;
     std::unique_ptr<unsigned char, StepFree> step(
         static_cast<unsigned char*>(malloc(kCopyStepBytes)));
@@ -66,9 +65,9 @@ bool copyFileBytes(HANDLE from, HANDLE to, long long* copied, std::vector<unsign
         DWORD written = 0;
         if (!WriteFile(to, step.get(), got, &written, nullptr) || written != got) return false;
         *copied += got;
-        if (kept != nullptr && kept->size() <= keepLimit) {
-            size_t room = keepLimit + 1 - kept->size();
-            kept->insert(kept->end(), step.get(), step.get() + (got < room ? got : room));
+        if (digest != nullptr && !digest->add(step.get(), got)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_HASH));
+            return false;
         }
     }
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <vector>
+#include "download/digest.h"
 
 // Opens a transfer's cache file for reading, at its start; others may read it meanwhile but not
 // write, rename or delete it. INVALID_HANDLE_VALUE (logged) when it is gone or another program
@@ -24,7 +24,7 @@ HANDLE openPlainFile(const wchar_t* path, long long* bytes);
 HANDLE createNewFile(const wchar_t* path);
 
 // Copies `from`, from where it stands to its end, into `to`; `*copied` counts the bytes written.
-// When `kept` is given it also receives the first `keepLimit` + 1 bytes, so that a caller can tell
-// a file over the limit. False (the system's error set) when a read or a write fails.
-bool copyFileBytes(HANDLE from, HANDLE to, long long* copied,
-                   std::vector<unsigned char>* kept = nullptr, size_t keepLimit = 0);
+// When `digest` is given, every byte written is added to it in the same pass, so that the bytes
+// checked are the bytes written. False (the system's error set) when a read, a write or the hash
+// fails.
+bool copyFileBytes(HANDLE from, HANDLE to, long long* copied, Md5* digest = nullptr);

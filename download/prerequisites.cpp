@@ -1,5 +1,6 @@
 #include "download/prerequisites.h"
 
+#include <msi.h>
 #include <wininet.h>
 
 #include "base/runstate.h"
@@ -7,9 +8,42 @@
 #include "download/safename.h"
 #include "download/url.h"
 #include "download/watch.h"
-#include "download/worker.h"
+#include "sys/systemlibrary.h"
 #include "log/log.h"
 #include "manifest/manifest.h"
+
+bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }
+
+const wchar_t* installStateMeaning(int32_t state) {
+    switch (state) {
+        case -2:
+            return L"not a product code";
+        case -1:
+            return L"not installed";
+        case 1:
+            return L"advertised, not installed";
+        case 2:
+            return L"installed for another user";
+        case 5:
+            return L"installed";
+        default:
+            return L"a broken or unreadable installation, taken as installed";
+    }
+}
+
+int32_t queryProductState(const wchar_t* productCode) {
+    // Windows Installer's library is no known system library: imported, a planted copy beside the
+    // executable would be loaded into this elevated process at start-up.
+    typedef INSTALLSTATE(WINAPI * QueryProductStateFn)(LPCWSTR);
+    HMODULE msi = loadSystemLibrary(L"msi.dll");
+    if (msi == nullptr) return INSTALLSTATE_UNKNOWN;
+    auto query = reinterpret_cast<QueryProductStateFn>(
+        reinterpret_cast<void*>(GetProcAddress(msi, "MsiQueryProductStateW")));
+    int32_t state =
+        query != nullptr ? static_cast<int32_t>(query(productCode)) : INSTALLSTATE_UNKNOWN;
+    FreeLibrary(msi);
+    return state;
+}
 
 Step queuePrerequisites(std::vector<QueuedFile>* queue) {
     for (const Dependency& dependency : g_dependencies) {

@@ -16,6 +16,19 @@ CBindStatusCallbackImpl* CBindStatusCallbackImpl::create(HANDLE cancelEvent, boo
     return callback;
 }
 
+void countReceived(uint32_t delta) {
+    EnterCriticalSection(&g_stateLock);
+    g_bytesReceived += delta;
+    LeaveCriticalSection(&g_stateLock);
+}
+
+void sampleRate(unsigned long long received, DWORD startTick, DWORD now, DWORD* sampleTick) {
+    if (now - *sampleTick <= 1000) return;
+    DWORD elapsed = now - startTick;
+    g_transferRate = static_cast<double>(received) / static_cast<double>(elapsed) / 1000.0 * 1024.0;
+    *sampleTick = now;
+}
+
 TransferCallback::~TransferCallback() {
     if (m_callback == nullptr) return;
     ULONG left = m_callback->Release();
@@ -62,11 +75,7 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
                                                  ULONG statusCode, LPCWSTR statusText) {
     // Unsigned 32-bit on purpose: a progress that goes backwards lowers the counter.
     uint32_t delta = static_cast<uint32_t>(progress) - static_cast<uint32_t>(m_lastProgress);
-    if (m_countBytes) {
-        EnterCriticalSection(&g_stateLock);
-        g_bytesReceived += delta;
-        LeaveCriticalSection(&g_stateLock);
-    }
+    if (m_countBytes) countReceived(delta);
     m_lastProgress = progress;
     m_lastProgressMax = progressMax;
     watchProgress(progress);
@@ -78,16 +87,8 @@ STDMETHODIMP CBindStatusCallbackImpl::OnProgress(ULONG progress, ULONG progressM
         DWORD now = m_tick();
         m_startTick = now;
         m_sampleTick = now;
-    } else if (statusCode == BINDSTATUS_DOWNLOADINGDATA) {
-        DWORD now = m_tick();
-        if (now - m_sampleTick > 1000) {
-            DWORD elapsed = now - m_startTick;
-            if (m_countBytes) {
-                g_transferRate =
-                    static_cast<double>(progress) / static_cast<double>(elapsed) / 1000.0 * 1024.0;
-            }
-            m_sampleTick = now;
-        }
+    } else if (statusCode == BINDSTATUS_DOWNLOADINGDATA && m_countBytes) {
+        sampleRate(progress, m_startTick, m_tick(), &m_sampleTick);
     }
 
     if (statusCode == BINDSTATUS_SENDINGREQUEST && ++m_requests > kMaxRequests) return E_ABORT;

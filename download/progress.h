@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <cstdint>
+
 class CBindStatusCallbackImpl final : public IBindStatusCallback, public IHttpNegotiate {
   public:
     // One object per transfer, on the heap with one reference, the caller's (TransferCallback
@@ -69,6 +71,13 @@ class CBindStatusCallbackImpl final : public IBindStatusCallback, public IHttpNe
     CBindStatusCallbackImpl(HANDLE cancelEvent, bool countBytes);
     ~CBindStatusCallbackImpl() = default;
 };
+
+// The shared progress state, fed alike by the callback and by reads from the connection: `delta`
+// more bytes received (unsigned 32-bit: a count that goes backwards lowers it).
+void countReceived(uint32_t delta);
+// About once a second (more than 1000 ms after `*sampleTick`, which then becomes `now`), the
+// current file's rate from `received` bytes since `startTick`.
+void sampleRate(unsigned long long received, DWORD startTick, DWORD now, DWORD* sampleTick);
 
 // The caller's reference to one transfer's callback, dropped when the holder goes out of scope.
 // A reference the platform still holds then is logged; the object lives on until it is let go.

@@ -14,19 +14,19 @@ bool isRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Opens `url`, following redirects by hand and at most kMaxRedirects of them: the platform's
-// own following has no bound here, and a server that redirects to itself would hold the run for
-// ever. Null, with the last error set, on failure. `*status` receives the last answer's status,
-// 0 when it has none (not HTTP), the last error then being the failed status query's.
-HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url, DWORD* status) {
+}  // namespace
+
+HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url, DWORD flags,
+                                 const wchar_t* headers, DWORD* status) {
     wchar_t current[kPathChars];
     if (!textCopy(current, url)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return nullptr;
     }
     for (int redirects = 0;; ++redirects) {
-        HINTERNET request =
-            InternetOpenUrlW(root, current, nullptr, 0, INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+        HINTERNET request = InternetOpenUrlW(root, current, headers,
+                                             headers != nullptr ? static_cast<DWORD>(-1) : 0,
+                                             flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
         if (request == nullptr) return nullptr;
         *status = 0;
         DWORD statusLength = sizeof *status;
@@ -52,6 +52,25 @@ HINTERNET openFollowingRedirects(HINTERNET root, const wchar_t* url, DWORD* stat
     }
 }
 
+DWORD readContentLength(HINTERNET request, long long* length) {
+    wchar_t text[24];
+    DWORD textLength = sizeof text;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &textLength, nullptr)) {
+        return GetLastError();
+    }
+    // Read as text: a length beyond the 32-bit range would come back from the numeric query cut
+    // to its low bits, a wrong size taken for a real one.
+    const long long kLimit = 1LL << 53;
+    long long value = 0;
+    const wchar_t* at = text;
+    for (; *at >= L'0' && *at <= L'9' && value <= kLimit; ++at) value = value * 10 + (*at - L'0');
+    if (at == text || *at != L'\0' || value > kLimit) return ERROR_HTTP_INVALID_HEADER;
+    *length = value;
+    return 0;
+}
+
+namespace {
+
 // One size query, shared by the caller and the thread that makes it: the caller may stop waiting
 // (a stall, a quit) while the thread is still blocked in the platform, so the last of the two to
 // let go frees it. Whoever takes `root` first closes it.
@@ -75,35 +94,20 @@ void closeRoot(SizeQuery* query) {
     if (root != nullptr) InternetCloseHandle(root);
 }
 
-// The Content-Length of a success answer. Read as text: a length beyond the 32-bit range would
-// come back from the numeric query cut to its low bits, a wrong size taken for a real one.
-DWORD readContentLength(HINTERNET request, int32_t* size) {
-    wchar_t text[24];
-    DWORD textLength = sizeof text;
-    if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &textLength, nullptr)) {
-        return GetLastError();
-    }
-    long long length = 0;
-    const wchar_t* at = text;
-    for (; *at >= L'0' && *at <= L'9' && length <= INT32_MAX; ++at) {
-        length = length * 10 + (*at - L'0');
-    }
-    if (at == text || *at != L'\0' || length > INT32_MAX) return ERROR_HTTP_INVALID_HEADER;
-    *size = static_cast<int32_t>(length);
-    return 0;
-}
-
 DWORD WINAPI sizeQueryThread(LPVOID parameter) {
     SizeQuery* query = static_cast<SizeQuery*>(parameter);
     DWORD status = 0;
-    HINTERNET request = openFollowingRedirects(query->root, query->url, &status);
+    HINTERNET request = openFollowingRedirects(query->root, query->url, 0, nullptr, &status);
     if (request == nullptr || status == 0) {
         query->status = GetLastError();
     } else if (status < 200 || status > 299) {
         // An error answer's length is its error page's: the resource's size stays unknown.
         query->status = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     } else {
-        query->status = readContentLength(request, &query->size);
+        long long length = 0;
+        query->status = readContentLength(request, &length);
+        if (query->status == 0 && length > INT32_MAX) query->status = ERROR_HTTP_INVALID_HEADER;
+        if (query->status == 0) query->size = static_cast<int32_t>(length);
     }
     // The answer is known once the headers are: the caller goes on at once. Closing the request
     // may take as long as the whole body (Wine reads it to the end first), which must neither

@@ -4,7 +4,9 @@
 // byte has arrived for the stall bound, or the user has quit, it aborts the transfer through the
 // binding the transfer callback published (IBinding::Abort, which ends the blocked call at once).
 // Bytes are judged by the growing cache file the platform names early (and by the progress
-// count), not by the number of notifications, which can be one per megabyte.
+// count), not by the number of notifications, which can be one per megabyte. Reads from the
+// connection (download/transfer.h) need no watchdog: their calls run on a thread of their own, and
+// the worker, waiting for each block, judges the stall bound and the quit itself.
 #pragma once
 
 #include <windows.h>

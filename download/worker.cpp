@@ -1,9 +1,6 @@
 #include "download/worker.h"
 
-#include <msi.h>
 #include <shlwapi.h>
-#include <urlmon.h>
-#include <wininet.h>
 
 #include <map>
 #include <string>
@@ -13,15 +10,11 @@
 #include "base/runstate.h"
 #include "download/kitfolder.h"
 #include "download/kitlist.h"
-#include "download/localfile.h"
 #include "download/prerequisites.h"
-#include "download/progress.h"
 #include "download/safename.h"
-#include "download/url.h"
+#include "download/transfer.h"
 #include "log/log.h"
 #include "res/resource.h"
-#include "sys/runcommand.h"
-#include "sys/systemlibrary.h"
 #include "ui/progressdialog.h"
 
 namespace {
@@ -115,6 +108,13 @@ Step queueKitFiles(const std::map<WideString, KitListEntry>& kitEntries,
         entry.size = found->second.size;
         QueuedFile copy;
         copy.expectedBytes = promisedLength(entry.size);
+        if (isFileDigest(found->second.checksum)) {
+            copy.digest = found->second.checksum;
+        } else {
+            // Nothing could tell another program's bytes from the server's in a cache file.
+            writeLog(L"[WENVAROTH] No checksum for %s: taken from the connection",
+                     entry.name.get());
+        }
         // A size that can't be real adds nothing: a negative one would lower the total.
         if (copy.expectedBytes > 0) g_bytesTotal += static_cast<uint32_t>(copy.expectedBytes);
         if (!copyDownloadableFile(entry, &copy.file)) {
@@ -126,141 +126,7 @@ Step queueKitFiles(const std::map<WideString, KitListEntry>& kitEntries,
     return Step::Completed;
 }
 
-// The platform reports S_OK for an HTTP error answer and for a body cut short (Wine): such a
-// file must never reach the kit's installer. False (logged) when the cached file is not whole.
-bool arrivedWhole(const QueuedFile& queued, const CBindStatusCallbackImpl& callback,
-                  const wchar_t* url, long long received) {
-    if (!callback.httpStatusAcceptable()) {
-        writeLog(L"[WENVAROTH] The server answered %lu for %s", callback.m_httpStatus, url);
-        return false;
-    }
-    if (!receivedWhole(received, queued.expectedBytes, callback.m_lastProgressMax)) {
-        long long expected = queued.expectedBytes >= 0
-                                 ? queued.expectedBytes
-                                 : static_cast<long long>(callback.m_lastProgressMax);
-        writeLog(L"[WENVAROTH] Received %I64d bytes of %s, expected %I64d", received, url,
-                 expected);
-        return false;
-    }
-    return true;
-}
-
-// Transfers one queued file into the kit folder, and runs it when it is marked so.
-Step transferFile(const QueuedFile& queued) {
-    const DownloadableFile& record = queued.file;
-    if (quitConfirmed()) return quitStep();
-    wchar_t url[kPathChars];
-    if (!composeFileUrl(record, url)) return Step::Failed;
-
-    TransferCallback callback(g_cancelEvent);
-    if (callback.get() == nullptr) return Step::Failed;
-    writeLog(L"[WENVAROTH] Downloading: %s (size %d)", url, record.size);
-    wchar_t cacheFile[kPathChars] = {};
-    WatchEnd ended = WatchEnd::Ended;
-    HRESULT result = watchedTransfer(url, cacheFile, callback.get(), &ended);
-    bool quit = ended == WatchEnd::Quit || callback->m_aborted != 0 || quitConfirmed();
-    // Opened before its size is checked, and kept from writers until it is copied: the cache
-    // folder is the user's, so only then are the bytes checked the bytes copied.
-    OwnedHandle cached;
-    LARGE_INTEGER cachedBytes = {};
-    if (result == S_OK && !quit) {
-        cached.reset(openCachedFile(cacheFile));
-        if (!cached.valid() || !GetFileSizeEx(cached.get(), &cachedBytes)) {
-            result = INET_E_DOWNLOAD_FAILURE;
-        }
-    }
-    if (result == S_OK && !quit &&
-        !arrivedWhole(queued, *callback.get(), url, cachedBytes.QuadPart)) {
-        cached.reset();
-        // Gone from the URL cache, so that a second run fetches it again rather than reusing it.
-        DeleteUrlCacheEntryW(url);
-        result = INET_E_DOWNLOAD_FAILURE;
-    }
-    if (result != S_OK) {
-        writeLog(L"[WENVAROTH] Cannot download file %s. Error :%lu", url,
-                 static_cast<unsigned long>(result));
-    }
-    // The user chose to quit: telling them the download had a problem would blame the network
-    // for their own choice.
-    if (quit) return quitStep();
-    if (result != S_OK) return Step::Failed;
-
-    wchar_t folder[kPathChars];
-    wchar_t destination[kPathChars];
-    if (!g_kitFolder.makeFolder(record.relativePath.get(), folder)) return Step::Failed;
-    if (!textCopy(destination, folder) || !pathJoin(destination, record.name.get())) {
-        writeLog(
-            L"[WENVAROTH] Destination path too long for %s: %s\\%s is %u characters, at "
-            L"most %u fit",
-            record.name.get(), folder, record.name.get(),
-            static_cast<unsigned>(wcslen(folder) + 1 + wcslen(record.name.get())),
-            static_cast<unsigned>(kPathChars - 1));
-        return Step::Failed;
-    }
-    writeLog(L"[WENVAROTH] Copying %s to %s", cacheFile, destination);
-    if (!g_kitFolder.copyIn(cached.get(), cachedBytes.QuadPart, cacheFile, destination)) {
-        return Step::Failed;
-    }
-    cached.reset();
-    if (record.autorun) {
-        // Started by path: only while that path still leads into the folder held.
-        if (!g_kitFolder.stillAtItsPath()) return Step::Failed;
-        wchar_t commandLine[kPathChars];
-        textCopy(commandLine, destination);
-        RunCommand(destination, commandLine, folder);
-        g_kitFolder.removeFile(destination);
-    }
-    // A quit during the copy or the autorun program stops the run before anything else happens.
-    return quitConfirmed() ? quitStep() : Step::Completed;
-}
-
 }  // namespace
-
-Step quitStep() {
-    writeLog(L"[WENVAROTH] Download canceled!");
-    g_runEnd = L"cancelled by the user";
-    return Step::Cancelled;
-}
-
-long long promisedLength(int32_t size) { return size > 0 && size != INT32_MAX ? size : -1; }
-
-bool receivedWhole(long long received, long long expected, unsigned long long announced) {
-    if (received < 0) return false;
-    if (expected >= 0) return received == expected;
-    return announced == 0 || static_cast<unsigned long long>(received) == announced;
-}
-
-bool productMissing(int32_t state) { return state == -1 || state == 1 || state == -2; }
-
-const wchar_t* installStateMeaning(int32_t state) {
-    switch (state) {
-        case -2:
-            return L"not a product code";
-        case -1:
-            return L"not installed";
-        case 1:
-            return L"advertised, not installed";
-        case 2:
-            return L"installed for another user";
-        case 5:
-            return L"installed";
-        default:
-            return L"a broken or unreadable installation, taken as installed";
-    }
-}
-
-HRESULT watchedTransfer(const wchar_t* url, wchar_t* cacheFile, CBindStatusCallbackImpl* callback,
-                        WatchEnd* ended) {
-    watchBegin();
-    HRESULT result = URLDownloadToCacheFileW(nullptr, url, cacheFile, kPathChars, 0, callback);
-    *ended = watchEnd();
-    // A transfer that completed as the watchdog gave up on it is kept: its bytes are checked.
-    if (*ended == WatchEnd::Stalled && result != S_OK) {
-        writeLog(L"[WENVAROTH] Nothing received for %lu s from %s", stallBoundMs() / 1000, url);
-        result = INET_E_CONNECTION_TIMEOUT;
-    }
-    return result;
-}
 
 void closeProgressWindow() {
     // The request is recorded before the window is looked at, and the dialog publishes its window
@@ -268,20 +134,6 @@ void closeProgressWindow() {
     g_closeRequested = 1;
     HWND window = g_progressWindow.exchange(nullptr);
     if (window != nullptr) SendMessageW(window, WM_CLOSE, 1, 0);
-}
-
-int32_t queryProductState(const wchar_t* productCode) {
-    // Windows Installer's library is no known system library: imported, a planted copy beside the
-    // executable would be loaded into this elevated process at start-up.
-    typedef INSTALLSTATE(WINAPI * QueryProductStateFn)(LPCWSTR);
-    HMODULE msi = loadSystemLibrary(L"msi.dll");
-    if (msi == nullptr) return INSTALLSTATE_UNKNOWN;
-    auto query = reinterpret_cast<QueryProductStateFn>(
-        reinterpret_cast<void*>(GetProcAddress(msi, "MsiQueryProductStateW")));
-    int32_t state =
-        query != nullptr ? static_cast<int32_t>(query(productCode)) : INSTALLSTATE_UNKNOWN;
-    FreeLibrary(msi);
-    return state;
 }
 
 DWORD WINAPI downloadWorker(LPVOID) {

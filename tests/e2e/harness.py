@@ -7,6 +7,7 @@ App folder inside that prefix's drive C:. Everything is removed when the suite e
 """
 import contextlib
 import glob
+import hashlib
 import http.server
 import os
 import random
@@ -249,7 +250,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(k, v)
         self.end_headers()
         self.close_connection = bool(fault.get("no_length"))
-        cut, stall = fault.get("cut_after"), fault.get("stall_after")
+        cut, stall, hold = (fault.get(k) for k in ("cut_after", "stall_after", "hold_after"))
         rate = fault.get("rate")  # bytes per second
         chunk = 16384 if not rate else max(1, min(16384, rate // 4))
         sent = 0
@@ -263,8 +264,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 if cut is not None and sent >= cut:
                     self.close_connection = True
                     return
+                if hold is not None and sent >= hold:
+                    self.wfile.flush()
+                    server.held[path] = time.monotonic()
+                    server.proceed.wait(30)
+                    hold = None
                 part = body[sent:sent + chunk]
-                for limit in (cut, stall):
+                for limit in (cut, stall, hold):
                     if limit is not None:
                         part = part[:limit - sent]
                 self.wfile.write(part)
@@ -295,6 +301,8 @@ class KitServer:
     {"rate": bytes_per_second}.
     {"stall_after": n} sends the headers and n body bytes, {"stall_before_headers": True} nothing,
     then holds the connection open without a byte more (stalls[path] = when the last byte went).
+    {"hold_after": n} sends n body bytes, notes when (held[path]), and the rest once `proceed` is
+    set.
     {"first": n, ...}: the fault meets only the first n requests of the path.
     `requests` lists (method, path, user agent) of every request, in order."""
 
@@ -302,7 +310,7 @@ class KitServer:
         self.files = {}
         self.faults = {}
         self.requests = []
-        self.stalls = {}
+        self.stalls, self.held, self.proceed = {}, {}, threading.Event()
         self._release = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
@@ -320,6 +328,7 @@ class KitServer:
 
     def close(self):
         self._release.set()
+        self.proceed.set()
         self._server.shutdown()
         self._server.server_close()
 
@@ -366,6 +375,7 @@ class Kit:
                       "data/data1.cab": RNG.randbytes(300 * 1024)}
         self.mirrored = {}  # name -> bytes, served from a base of their own
         self.autorun = set()
+        self.digests = {}  # name -> the kit list's checksum token instead of the file's MD5
         self.others = []  # (name, base, listed): in the manifest, served nowhere
         # (file name, product code, os); with none the manifest has no dependencies section, and
         # its patches must still be applied.
@@ -382,11 +392,10 @@ class Kit:
         self.server.faults[self.base + path] = fault
 
     def listed(self):
-        sizes = {p.rsplit("/", 1)[-1]: len(d) for p, d in self.files.items()}
-        sizes.update({n: len(d) for n, d in self.mirrored.items()})
-        sizes.update({n: 1 for n, _, listed in self.others if listed})
-        return ("\n".join([self.product] + ["%s %d %032x" % (n, size, i) for i, (n, size)
-                                            in enumerate(sizes.items())]) + "\n").encode()
+        files = {**{p.rsplit("/", 1)[-1]: d for p, d in self.files.items()}, **self.mirrored}
+        files.update({n: b"?" for n, _, listed in self.others if listed})
+        return ("\n".join([self.product] + ["%s %d %s" % (n, len(d), self.digests.get(
+            n, hashlib.md5(d).hexdigest())) for n, d in files.items()]) + "\n").encode()
 
     def manifest(self, encoding="utf-8"):
         entries = [(p.rsplit("/", 1)[-1], p.rsplit("/", 1)[0] if "/" in p else "", "")

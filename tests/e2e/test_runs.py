@@ -9,12 +9,14 @@ The prefix's %temp% is "C:\\users\\First Last\\Temp" (HKCU\\Environment TEMP and
 kit's that ran.
 """
 import glob
+import hashlib
 import os
 import random
 import re
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import (CAPTION, FAILED_TEXT, LAUNCHER, MISSING_PRODUCT, PARENT, PENDING, PRODUCT_UI,
@@ -75,6 +77,9 @@ def full_kit():
     kit.dependencies = [("xponly.msi", "{0}", "xp"), ("prereq.msi", MISSING_PRODUCT, "all"),
                         ("have.msi", INSTALLED, "all")]
     kit.prereqs = {PREREQ: PREREQ_BYTES}
+    # Checked files (data2.cab's digest in capitals), and two without a digest.
+    kit.digests = {"part.cab": "0" * 32, "mirror.bin": "-",
+                   "data2.cab": hashlib.md5(kit.files["data/data2.cab"]).hexdigest().upper()}
     return kit
 
 
@@ -168,6 +173,30 @@ def rename_kit_folder(kit):
         tool("fakesetup"), "/move", prefix.win(folder()), prefix.win(folder()) + "x").returncode, 32)
 
 
+def rewrite_cache_file(path, found):
+    """The unelevated program: while the server holds the last bytes of `path` back, every cache
+    file of it (`found` of them) is written over."""
+    def change(kit):
+        server.proceed.clear()
+        kit.fault(path, hold_after=len(kit.files[path]) - 1000, first=1)
+
+        def rewrite(kit, running):
+            # Only this run's: earlier rows leave cache files of the same name.
+            since, stem = time.time() - 0.5, path.rsplit("/", 1)[-1].split(".")[0]
+            wait_for(lambda: kit.base + path in server.held, "held transfer")
+            time.sleep(1)
+            cached = [f for f in glob.glob(os.path.join(glob.escape(prefix.drive_c), "users", "*",
+                                                        "**", stem + "*"), recursive=True)
+                      if "INetCache" in f and os.path.getmtime(f) > since
+                      and 0 < os.path.getsize(f) < len(kit.files[path])]
+            rewritten = [prefix.run(tool("fakesetup"), "/rewrite", prefix.win(f)).returncode
+                         for f in cached]
+            server.proceed.set()
+            assert rewritten == [0] * found, (rewritten, cached)
+        kit.during = rewrite
+    return change
+
+
 def seal_app_folder(kit):
     """The application folder made read-only (Linux's immutable flag: Wine runs as root here),
     with the log file and the parent program made beforehand."""
@@ -182,6 +211,18 @@ def row(name, change, outcome, *lines, requested=None, env=None):
 
 
 LIST_ONLY = ["kitmd5.dat"]
+FULL = ["kitmd5.dat", PREREQ, "setup.exe", "setup.xml", "data/data1.cab", "data/data2.cab",
+        "prepare.exe", "cabs/part.cab", PREREQ]
+MiB = 1 << 20
+
+
+def cut_list(at_line_end):
+    """The kit list announced whole and cut short: in its last record, or right before it."""
+    def change(kit):
+        text = kit.listed()
+        kit.fault("kitmd5.dat", cut_after=text.rindex(b"\n", 0, -1) + (1 if at_line_end else 9))
+    return change
+
 LONG_STALL = {"WENVAROTH_TEST_STALL_MS": "60000"}  # only the quit or another bound ends a run
 
 
@@ -241,6 +282,13 @@ class Runs(KitRun):
         # The length announces the whole file, the server ends half way: S_OK under Wine.
         row("body shorter than its length", lambda k: k.fault("cabs/part.cab", cut_after=25000),
             "failed"),
+        row("unchecked file of another size than listed", set_kit_list(lambda k: k.listed().replace(
+            b"part.cab 51200 ", b"part.cab 51199 ")), "failed",
+            "[WENVAROTH] Received 51200 bytes of @cabs/part.cab@, expected 51199"),
+        # Asked for identity; a compressed body's length says nothing of the file's.
+        row("prerequisite compressed anyway", lambda k: k.fault(PREREQ, headers={
+            "Content-Encoding": "gzip"}), "failed",
+            "[WENVAROTH] The server sent @%s@ compressed, although asked not to" % PREREQ),
         row("prerequisite without length", lambda k: k.fault(PREREQ, no_length=True),
             "handed", "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ),
         row("kit list moved", lambda k: k.fault("kitmd5.dat", hops=1), "handed"),
@@ -257,15 +305,44 @@ class Runs(KitRun):
         row("size query through 20 redirects", lambda k: k.fault(PREREQ, hops=20), "handed",
             "[WENVAROTH] Downloading: @%s@ (size %d)" % (PREREQ, len(PREREQ_BYTES)),
             requested={PREREQ: 21 + 21}),
-        row("size query through 21 redirects", lambda k: k.fault(PREREQ, hops=21), "handed",
-            "[WENVAROTH] Downloading: @%s@ (size 0)" % PREREQ, requested={PREREQ: 21 + 22}),
+        # Past the bound the size is unknown, and the prerequisite's own read, which follows
+        # redirects by hand under the same bound, fails.
+        row("size query through 21 redirects", lambda k: k.fault(PREREQ, hops=21), "failed",
+            requested={PREREQ: 21 + 21}),
         row("kit file through 49 redirects", lambda k: k.fault("data/data1.cab", hops=49),
             "handed", requested={"data/data1.cab": 50}),
         row("kit file through 50 redirects", lambda k: k.fault("data/data1.cab", hops=50),
             "failed", requested={"data/data1.cab": 51}),
-        row("kit list of many megabytes", set_kit_list(lambda k: k.listed() + b"".join(
-            b"junk%07d.bin %d %032x\n" % (i, i, i) for i in range(160000))), "failed_list",
+        row("prerequisite redirected without end", lambda k: k.fault(PREREQ, hops=10**6),
+            "failed", env=LONG_STALL),
+        # The cap through the fetch itself: 1 MiB is read, a byte more is refused, also when the
+        # first MiB ends with a whole record.
+        row("kit list of exactly 1 MiB", set_kit_list(lambda k: k.listed().ljust(MiB)), "handed"),
+        row("kit list of 1 MiB and a byte", set_kit_list(lambda k: k.listed().ljust(MiB + 1)),
+            "failed_list", "[WENVAROTH] The kit list @app@\\kitmd5.dat is malformed",
             requested=LIST_ONLY),
+        row("kit list over 1 MiB, its first MiB ending a line", set_kit_list(
+            lambda k: k.listed().ljust(MiB - 1) + b"\nx.bin 1 0\n"), "failed_list",
+            "[WENVAROTH] The kit list @app@\\kitmd5.dat is malformed", requested=LIST_ONLY),
+        # The fetch itself must fail: what arrived may parse.
+        row("kit list cut inside a line", cut_list(False), "failed_list",
+            "[WENVAROTH] Received ", "[WENVAROTH] Cannot download file. Error :%d" %
+            DOWNLOAD_FAILURE, requested=LIST_ONLY),
+        row("kit list cut at a line end", cut_list(True), "failed_list",
+            "[WENVAROTH] Received ", "[WENVAROTH] Cannot download file. Error :%d" %
+            DOWNLOAD_FAILURE, requested=LIST_ONLY),
+        # A rewritten cache file fails its check and is fetched again; a file without a digest
+        # has no cache file to rewrite.
+        row("cache file rewritten during its transfer", rewrite_cache_file("data/data1.cab", 1),
+            "handed", "[WENVAROTH] Checksum mismatch for @data/data1.cab@: expected ",
+            requested=FULL[:5] + FULL[4:]),
+        row("no cache file of an unchecked file to rewrite", rewrite_cache_file(
+            "cabs/part.cab", 0), "handed", "[WENVAROTH] No checksum for part.cab: taken from the "
+            "connection", requested=FULL),
+        row("kit list with a wrong checksum", lambda k: k.digests.update(
+            {"data2.cab": "0123456789abcdef" * 2}), "failed",
+            "[WENVAROTH] Checksum mismatch for @data/data2.cab@: expected "
+            "0123456789abcdef0123456789abcdef, received ", requested=FULL[:6] + FULL[5:6]),
         row("kit list of binary garbage", set_kit_list(random.Random(64).randbytes(64 * 1024)),
             "failed_list", requested=LIST_ONLY),
         # Whatever the reader makes of the overlong start, it must not misread the real records
@@ -360,6 +437,9 @@ class Runs(KitRun):
             "failed_list", "[WENVAROTH] Nothing received for 4 s from @kitmd5.dat@"),
         row("stall in a kit file", lambda k: k.fault("data/data1.cab", stall_after=10240),
             "failed", "[WENVAROTH] Nothing received for 4 s from @data/data1.cab@"),
+        row("stall in an unchecked kit file", lambda k: k.fault("cabs/part.cab",
+            stall_after=10240), "failed", "[WENVAROTH] Nothing received for 4 s from "
+            "@cabs/part.cab@"),
         # A prerequisite's first request is its size query: one that fails or never answers
         # leaves the size unknown, and the transfer's own length decides.
         row("stall in a size query", lambda k: k.fault(PREREQ, stall_before_headers=True, first=1),
@@ -415,22 +495,25 @@ class Runs(KitRun):
         self.run_kit(kit, "handed")
 
     def test_yes_during_a_stall_ends_the_run_at_once(self):
-        kit = full_kit()
-        kit.fault("data/data1.cab", stall_after=10240)
-        kit.serve()
+        # Through the URL cache (a checked file) and from the connection (an unchecked one).
+        for path in ("data/data1.cab", "cabs/part.cab"):
+            with self.subTest(path):
+                kit = full_kit()
+                kit.fault(path, stall_after=10240)
+                kit.serve()
 
-        def quit_during_the_stall(kit, running):
-            wait_for(lambda: kit.base + "data/data1.cab" in server.stalls, "stall")
-            kit.answered = quit_with_yes(prefix)
+                def quit_during_the_stall(kit, running):
+                    wait_for(lambda: kit.base + path in server.stalls, "stall")
+                    kit.answered = quit_with_yes(prefix)
 
-        # A bound far beyond the test's length: only the quit can end this transfer.
-        log = self.run_kit(kit, "cancelled", options="", during=quit_during_the_stall,
-                           env=LONG_STALL)
-        self.assertEqual(log[-1], "[WENVAROTH] Run ended: cancelled by the user")
-        # From the window's end to the transfer's end.
-        self.assertLess(log_ms(kit, "Download canceled!") - log_ms(kit, "DESTROY WINDOW DONE"),
-                        2000)
-        self.assertLess(kit.ended - kit.answered, 4)
+                # A bound far beyond the test's length: only the quit can end this transfer.
+                log = self.run_kit(kit, "cancelled", options="", during=quit_during_the_stall,
+                                   env=LONG_STALL)
+                self.assertEqual(log[-1], "[WENVAROTH] Run ended: cancelled by the user")
+                # From the window's end to the transfer's end.
+                self.assertLess(log_ms(kit, "Download canceled!") -
+                                log_ms(kit, "DESTROY WINDOW DONE"), 2000)
+                self.assertLess(kit.ended - kit.answered, 4)
 
     def test_yes_during_the_last_autorun_program_means_no_hand_over(self):
         kit = full_kit()

@@ -7,7 +7,9 @@
 // lead) it writes the three lines to R.<its name> and, when WENVAROTH_AUTORUN_RELEASE names a file,
 // waits (at most 60 s) until that file exists. Always exits 0.
 // As "fakesetup /hold:N PATH" it holds the file PATH open, unshared, for N seconds; as
-// "fakesetup /move FROM TO" it renames FROM, exiting with the system's error (32: in use) or 0.
+// "fakesetup /move FROM TO" it renames FROM, exiting with the system's error (32: in use) or 0; as
+// "fakesetup /rewrite PATH", another program of the user, it writes over the bytes PATH holds so
+// far, exiting 0 when it could.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -76,6 +78,17 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc > 3 && wcscmp(argv[1], L"/move") == 0) {
         return MoveFileExW(argv[2], argv[3], 0) ? 0 : static_cast<int>(GetLastError());
+    }
+    if (argc > 2 && wcscmp(argv[1], L"/rewrite") == 0) {
+        HANDLE file = CreateFileW(argv[2], GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        DWORD size = GetFileSize(file, nullptr), written = 0;
+        std::string planted(size != INVALID_FILE_SIZE ? size : 0, 'P');
+        bool done = file != INVALID_HANDLE_VALUE && size != 0 &&
+                    WriteFile(file, planted.data(), size, &written, nullptr) && written == size;
+        CloseHandle(file);
+        return done ? 0 : 1;
     }
     const wchar_t* report = _wgetenv(L"WENVAROTH_SETUP_REPORT");
     if (report == nullptr || *report == L'\0') return 0;

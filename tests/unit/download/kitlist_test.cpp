@@ -19,21 +19,6 @@ TEST_F(KitList, AnOverlongAddressIsNotFetched) {
     g_baseUrl = nullptr;
 }
 
-// A list of exactly 1 MiB is read; one byte more is refused whole, as no real list is that long.
-TEST(KitListCap, ExactlyOneMebibyteIsRead) {
-    const std::string start = "{7D3C2A10-5B1E-4C7A-9E61-0A1B2C3D4E61}\nsetup.exe 5 0\n";
-    for (size_t size : {size_t{1} << 20, (size_t{1} << 20) + 1}) {
-        KitListCopy list;
-        list.bytes.assign(start.begin(), start.end());
-        list.bytes.resize(size, ' ');
-        wchar_t code[kKitProductCodeChars];
-        std::map<WideString, KitListEntry> sizes;
-        bool whole = size == size_t{1} << 20;
-        EXPECT_EQ(readKitList(list, code, &sizes), whole ? 0 : KITLIST_MALFORMED) << size;
-        EXPECT_EQ(sizes.size(), whole ? 1u : 0u) << size;
-    }
-}
-
 // A cache file that another program holds open for writing could change after its check.
 TEST_F(KitList, CacheFileOpenForWritingIsRefused) {
     WideString file = write(L"cached.bin", "bytes");

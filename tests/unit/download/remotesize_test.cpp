@@ -1,6 +1,7 @@
 #include "tests/unit/listener.h"
 
 #include "download/remotesize.h"
+#include "download/transfer.h"
 
 #include "tests/unit/support.h"
 
@@ -8,8 +9,9 @@ namespace unit_test {
 namespace {
 
 // A server that takes the connection and never answers holds the platform's request (under Wine
-// no time-out and no closed handle ends it): a quit still ends the query within a poll, long
-// before the stall bound would. (The stall itself is an end-to-end case.)
+// no time-out and no closed handle ends it): a quit still ends the size query, and a read from
+// the connection, within a poll, long before the stall bound would. (The stall itself is an
+// end-to-end case.)
 TEST(RemoteSize, AQuitEndsAQueryTheServerNeverAnswers) {
     int port = 0;
     SOCKET listener = listenOnLoopback(&port);
@@ -21,6 +23,9 @@ TEST(RemoteSize, AQuitEndsAQueryTheServerNeverAnswers) {
     EXPECT_EQ(queryRemoteSize(url, &size), static_cast<DWORD>(ERROR_CANCELLED));
     EXPECT_LT(GetTickCount() - started, 2000u);
     EXPECT_EQ(size, 0);
+    // A read from the connection waits for its headers the same way.
+    EXPECT_EQ(readFromConnection(url, -1, ConnectionTarget()), E_ABORT);
+    EXPECT_LT(GetTickCount() - started, 4000u);
     g_quitConfirmed = 0;
     closesocket(listener);
 }
