@@ -179,6 +179,10 @@ class Runs(KitRun):
                   .rsplit(", wait=", 1)[0].rstrip(")") for line in log
                   if re.match(r"\[WENVAROTH\] (RunCommand|setupCommandLine)\(", line)]
         self.assertEqual(logged, [folder + "\\prepare.exe", command, command])
+        # A 64-bit process has no file-system redirection to switch around the programs it starts.
+        self.assertEqual([l for l in log if l.startswith("[WENVAROTH] Starting ")], [
+            "[WENVAROTH] Starting %s\\%s (no redirection)" % (folder, n)
+            for n in ("prepare.exe", "setup.exe")])
         # What the server received: the kit list, the missing prerequisite's size query (with its
         # own user agent), the listed kit files in the manifest's order, the mirrored one from its
         # own base, then the prerequisite; nothing installed, for another system or unlisted.
