@@ -41,6 +41,7 @@ SETUP_XML = (b'<?xml version="1.0"?>\r\n<setup><install><mode>ask</mode>'
              b'<affiliate_source>none</affiliate_source></install></setup>\r\n')
 PARENT = "product[partner7].exe"  # every Kit run's parent, named with an affiliate
 STALL_MS = 4000  # the test variant's stall bound in Kit runs
+RUN_SECONDS = 120  # a Kit run's bound (runs in an emulated machine take far longer)
 # The platform's own folders, which its transfer calls write to.
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
@@ -417,7 +418,7 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(120).returncode
+            code = running.wait(RUN_SECONDS).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()
