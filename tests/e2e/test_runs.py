@@ -408,7 +408,8 @@ class Runs(KitRun):
         running = kit.app.start("/silent", env={"WENVAROTH_SETUP_REPORT": prefix.win(report),
                                                 "WENVAROTH_AUTORUN_RELEASE": prefix.win(release)})
         # While the autorun program waits, another program takes a file in the kit folder.
-        wait_for(lambda: os.path.exists(report + ".prepare.exe"), "autorun program")
+        wait_for(lambda: os.path.exists(report + ".prepare.exe") and
+                 os.path.getsize(report + ".prepare.exe") > 0, "autorun report written")
         leaf = kit.started(".prepare.exe")[1].split("\\")[-1]
         held = os.path.join(prefix.temp, leaf, "held.dat")
         holder = prefix.start(tool("fakesetup"), "/hold:6", prefix.win(held))
