@@ -53,7 +53,7 @@ def prefix(arch):
     if arch in prefixes:
         return prefixes[arch]
     build = os.path.join(RUN, arch)
-    if os.path.exists(os.path.join(IN, "prefix-%s.tar" % arch)):
+    if os.path.exists(os.path.join(IN, "prefix-%s.links" % arch)):
         unpack(build, arch)
     made = not os.path.exists(os.path.join(build, "wine-template", ".ready"))
     os.environ["WENVAROTH_BUILD"] = build
@@ -93,9 +93,9 @@ def unpack(build, arch):
     os.makedirs(build, exist_ok=True)
     subprocess.run(["tar", "-xf", os.path.join(IN, "prefix-%s.tar" % arch), "-C", build],
                    check=True, timeout=1200)
-    links = os.path.join(IN, "prefix-%s.links" % arch)
-    for rel, source in json.load(open(links)) if os.path.exists(links) else []:
-        os.link(source, os.path.join(build, rel))
+    with open(os.path.join(IN, "prefix-%s.links" % arch)) as f:
+        for rel, source in json.load(f):
+            os.link(source, os.path.join(build, rel))
 
 
 def driver(prefix, *args):
@@ -309,7 +309,7 @@ def main():
             json.dump(results, f, indent=1)
 
     def make_prefix(arch):
-        cached = os.path.exists(os.path.join(IN, "prefix-%s.tar" % arch))
+        cached = os.path.exists(os.path.join(IN, "prefix-%s.links" % arch))
         try:
             prefix(arch)
             return "cached" if cached else "made", ""
