@@ -80,13 +80,13 @@ def pack(build, arch):
                         and filecmp.cmp(path, source, shallow=False)):
                     linked.append([os.path.relpath(path, build), source])
                     break
-    with open(os.path.join(OUT, "prefix-%s.links" % arch), "w") as f:
-        json.dump(linked, f)
     with open(os.path.join(RUN, "excluded"), "w") as f:
         f.write("".join("./%s\n" % rel for rel, _ in linked))
     subprocess.run(["tar", "-cf", os.path.join(OUT, "prefix-%s.tar" % arch), "-C", build,
                     "--no-wildcards", "--exclude-from", os.path.join(RUN, "excluded"),
                     "./wine-template"], check=True, timeout=1200)
+    with open(os.path.join(OUT, "prefix-%s.links" % arch), "w") as f:  # last: the pair is whole
+        json.dump(linked, f)
 
 
 def unpack(build, arch):
