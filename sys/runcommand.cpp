@@ -23,6 +23,9 @@ int RunCommand(const wchar_t* program, wchar_t* commandLine, const wchar_t* work
     PVOID redirection = nullptr;
     bool switched = g_isWow64 && g_pfnWow64DisableFsRedirection != nullptr &&
                     g_pfnWow64DisableFsRedirection(&redirection);
+    writeLog(L"[WENVAROTH] Starting %s (%s)", program,
+             switched ? L"file-system redirection off"
+                      : (g_isWow64 ? L"file-system redirection on" : L"no redirection"));
     BOOL started = CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                                   workingFolder, &startup, &process);
     if (started) {

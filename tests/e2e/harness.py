@@ -43,6 +43,7 @@ SETUP_XML = (b'<?xml version="1.0"?>\r\n<setup><install><mode>ask</mode>'
              b'<affiliate_source>none</affiliate_source></install></setup>\r\n')
 PARENT = "product[partner7].exe"  # every Kit run's parent, named with an affiliate
 STALL_MS = 4000  # the test variant's stall bound in Kit runs
+RUN_SECONDS = 60  # a Kit run's bound (runs in an emulated machine take far longer)
 # The platform's own folders, which its transfer calls write to.
 PLATFORM_FOLDERS = ("INetCache", "Temporary Internet Files", "INetCookies", "Cookies", "History",
                     "IECompatCache", "IEDownloadHistory")
@@ -472,7 +473,7 @@ class KitRun(unittest.TestCase):
         try:
             if during:
                 during(kit, running)
-            code = running.wait(max(0, min(60, DEADLINE - time.monotonic()))).returncode
+            code = running.wait(max(0, min(RUN_SECONDS, DEADLINE - time.monotonic()))).returncode
         finally:
             running.kill()
         kit.ended = time.monotonic()

@@ -259,6 +259,10 @@ class Runs(KitRun):
                   .rsplit(", wait=", 1)[0].rstrip(")") for line in log
                   if re.match(r"\[WENVAROTH\] (RunCommand|setupCommandLine)\(", line)]
         self.assertEqual(logged, [folder + "\\prepare.exe", command, command])
+        # A 64-bit process has no file-system redirection to switch around the programs it starts.
+        self.assertEqual([l for l in log if l.startswith("[WENVAROTH] Starting ")], [
+            "[WENVAROTH] Starting %s\\%s (no redirection)" % (folder, n)
+            for n in ("prepare.exe", "setup.exe")])
         # What the server received: the kit list, the missing prerequisite's size query (with its
         # own user agent), the listed kit files in the manifest's order, the mirrored one from its
         # own base, then the prerequisite; nothing installed, for another system or unlisted.
@@ -539,7 +543,8 @@ class Runs(KitRun):
         running = kit.app.start("/silent", env={"WENVAROTH_SETUP_REPORT": prefix.win(report),
                                                 "WENVAROTH_AUTORUN_RELEASE": prefix.win(release)})
         # While the autorun program waits, another program takes a file in the kit folder.
-        wait_for(lambda: os.path.exists(report + ".prepare.exe"), "autorun program")
+        wait_for(lambda: os.path.exists(report + ".prepare.exe") and
+                 os.path.getsize(report + ".prepare.exe") > 0, "autorun report written")
         leaf = kit.started(".prepare.exe")[1].split("\\")[-1]
         held = os.path.join(prefix.temp, leaf, "held.dat")
         holder = prefix.start(tool("fakesetup"), "/hold:6", prefix.win(held))
