@@ -119,18 +119,6 @@ DWORD WINAPI sizeQueryThread(LPVOID parameter) {
     return 0;
 }
 
-// Waits for the answer while nothing has arrived for less than the stall bound and the user has
-// not quit: the query reads no body, so the whole exchange counts as one wait for bytes.
-DWORD awaitAnswer(SizeQuery* query) {
-    DWORD start = GetTickCount();
-    DWORD bound = stallBoundMs();
-    for (;;) {
-        if (WaitForSingleObject(query->answered, kPollMs) == WAIT_OBJECT_0) return 0;
-        if (quitConfirmed()) return ERROR_CANCELLED;
-        if (GetTickCount() - start >= bound) return ERROR_INTERNET_TIMEOUT;
-    }
-}
-
 }  // namespace
 
 DWORD queryRemoteSize(const wchar_t* url, int32_t* size) {
@@ -159,7 +147,8 @@ DWORD queryRemoteSize(const wchar_t* url, int32_t* size) {
         return status;
     }
     CloseHandle(thread);
-    status = awaitAnswer(query);
+    // The query reads no body, so the whole exchange counts as one wait for bytes.
+    status = awaitWithinStallBound(query->answered);
     if (status == 0) {
         status = query->status;
         *size = query->size;

@@ -135,18 +135,6 @@ DWORD WINAPI connectionThread(LPVOID parameter) {
     return 0;
 }
 
-// Waits for the thread's next hand-over while bytes keep coming within the stall bound and the
-// user has not quit: 0, ERROR_CANCELLED or ERROR_INTERNET_TIMEOUT.
-DWORD awaitBlock(ConnectionRead* read) {
-    DWORD start = GetTickCount();
-    DWORD bound = stallBoundMs();
-    for (;;) {
-        if (WaitForSingleObject(read->ready, kPollMs) == WAIT_OBJECT_0) return 0;
-        if (quitConfirmed()) return ERROR_CANCELLED;
-        if (GetTickCount() - start >= bound) return ERROR_INTERNET_TIMEOUT;
-    }
-}
-
 // The platform's user agent, the one its cache transfers send, so that a server or a filter
 // treats both kinds of transfer alike.
 void userAgent(wchar_t (&agent)[256]) {
@@ -196,13 +184,13 @@ HRESULT judgeHeaders(const ConnectionRead& read) {
 // Runs the read of `read` (made, with its thread's share counted): hands its blocks to `target`
 // until the end, a failure, a stall or a quit.
 HRESULT followRead(ConnectionRead* read, long long expected, const ConnectionTarget& target) {
-    DWORD waited = awaitBlock(read);
+    DWORD waited = awaitWithinStallBound(read->ready);
     HRESULT result = waited != 0 ? S_OK : judgeHeaders(*read);
     long long received = 0;
     DWORD start = GetTickCount(), sampled = start;
     while (waited == 0 && result == S_OK) {
         SetEvent(read->taken);
-        waited = awaitBlock(read);
+        waited = awaitWithinStallBound(read->ready);
         if (waited != 0) break;
         if (read->error != 0) {
             writeLog(L"[WENVAROTH] The transfer of %s broke off (%lu)", read->url, read->error);

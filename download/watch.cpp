@@ -1,5 +1,7 @@
 #include "download/watch.h"
 
+#include <wininet.h>
+
 #include "base/runstate.h"
 #include "base/text.h"
 #include "log/log.h"
@@ -48,6 +50,16 @@ bool quitConfirmed() {
     if (g_quitConfirmed != 0) return true;
     HANDLE cancel = g_cancelEvent;
     return cancel != nullptr && WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
+}
+
+DWORD awaitWithinStallBound(HANDLE event, DWORD(WINAPI* clock)()) {
+    DWORD start = clock();
+    DWORD bound = stallBoundMs();
+    for (;;) {
+        if (WaitForSingleObject(event, kTickMs) == WAIT_OBJECT_0) return 0;
+        if (quitConfirmed()) return ERROR_CANCELLED;
+        if (clock() - start >= bound) return ERROR_INTERNET_TIMEOUT;
+    }
 }
 
 bool startWatchdog(Watchdog* watchdog) {

@@ -22,6 +22,13 @@ DWORD stallBoundMs();
 // worker's side the event alone is enough; the flag covers a quit before the event existed.
 bool quitConfirmed();
 
+// Waits for `event`, looking four times a second, until it is signalled (0), the user quits
+// (ERROR_CANCELLED) or the stall bound has passed since the call by `clock`
+// (ERROR_INTERNET_TIMEOUT): the wait of a read that runs on a thread of its own, which neither
+// the platform's time-outs nor the watchdog reach. The tick count wraps every 49.7 days; the
+// unsigned difference spans the wrap. Tests give a clock of their own.
+DWORD awaitWithinStallBound(HANDLE event, DWORD(WINAPI* clock)() = GetTickCount);
+
 // Why a watched transfer ended, as far as the watchdog is concerned.
 enum class WatchEnd { Ended = 0, Stalled = 1, Quit = 2 };
 

@@ -17,13 +17,41 @@ TEST(KitFolderSecurity, ProtectedOnlyWithAdministratorRights) {
 
 using KitFolderRun = TempFolderTest;
 
-TEST_F(KitFolderRun, RelativeOrOverlongTemporaryFolderIsRefused) {
-    KitFolder kit;
-    EXPECT_FALSE(kit.make(L"%temp%"));
-    EXPECT_FALSE(kit.make(L"."));  // the current folder, wherever that is
-    WideString deep = L"C:\\" + WideString(250, L'd');
-    EXPECT_FALSE(kit.make(deep.c_str()));
-    EXPECT_STREQ(kit.path(), L"");
+// "%temp%" is taken when absolute and whole: up to 259 characters, and up to 244 when the kit
+// folder's name ("\talvotempdirNN") is to fit after it.
+TEST_F(KitFolderRun, TemporaryFolderTakenUpToTheLongestThatFits) {
+    wchar_t saved[kPathChars];
+    ASSERT_NE(GetEnvironmentVariableW(L"TEMP", saved, kPathChars), 0u);
+    struct Row {
+        const wchar_t* temp;  // else a folder path of `length` characters
+        size_t length;
+        bool made;
+        std::string line;  // the last log line's start, "@" standing for %temp%
+    } const rows[] = {
+        {L"%temp%", 0, false, "No usable temporary folder (%temp%)"},  // not expanded
+        {L".", 0, false, "No usable temporary folder (.)"},  // the current folder, wherever it is
+        {nullptr, 244, true, "Kit folder @\\talvotempdir01: "},
+        {nullptr, 245, false, "Cannot create a kit folder under @"},
+        {nullptr, 259, false, "Cannot create a kit folder under @"},
+        {nullptr, 260, false, "No usable temporary folder ()"},
+    };
+    for (const Row& row : rows) {
+        WideString temp = row.temp != nullptr ? row.temp : path(L"t");
+        if (row.temp == nullptr) {
+            CreateDirectoryW(temp.c_str(), nullptr);
+            temp += L"\\" + WideString(row.length - temp.size() - 1, L'p');
+            CreateDirectoryW(temp.c_str(), nullptr);
+        }
+        SCOPED_TRACE(narrow(temp));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp.c_str()));
+        KitFolder kit;
+        EXPECT_EQ(kit.make(), row.made);
+        SetEnvironmentVariableW(L"TEMP", saved);
+        std::string line = row.line;
+        if (line.find('@') != std::string::npos) line.replace(line.find('@'), 1, narrow(temp));
+        EXPECT_EQ(logLines().back().rfind("[WENVAROTH] " + line, 0), 0u) << logLines().back();
+        kit.remove();
+    }
 }
 
 // The last of the 99 names is tried and taken; with all 99 taken nothing is made. Another's folder

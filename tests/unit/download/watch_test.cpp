@@ -1,5 +1,9 @@
 #include "download/watch.h"
 
+#include <wininet.h>
+
+#include "base/ownedhandle.h"
+
 #include "tests/unit/support.h"
 
 namespace unit_test {
@@ -85,6 +89,36 @@ TEST_F(Watch, AQuitBeforeTheBindingExistsAbortsItAsSoonAsItComes) {
     watchBinding(nullptr);  // the transfer stopped: its binding is let go at once
     EXPECT_EQ(binding.refs, 1u);
     EXPECT_EQ(watchEnd(), WatchEnd::Quit);
+}
+
+// A clock that reads `start`, then `start + elapsed`, then the stall bound past that.
+DWORD g_start = 0, g_elapsed = 0, g_reads = 0;
+DWORD WINAPI scriptedClock() {
+    DWORD read = g_reads++;
+    if (read > 3) g_quitConfirmed = 1;  // a wait that would never end ends the row all the same
+    return g_start + (read == 0 ? 0 : read == 1 ? g_elapsed : g_elapsed + stallBoundMs());
+}
+
+// A wait without bytes ends at the stall bound itself, not a tick later, also across the wrap of
+// the tick count; it ends at its second look exactly when the bound has passed by then.
+TEST(StallBound, EndsAtTheBoundAcrossTheTickCountsWrap) {
+    const DWORD bound = stallBoundMs(), nearWrap = 0xFFFFFFFF - 100;
+    struct Row {
+        DWORD start, elapsed;
+        bool endsThen;
+    } const rows[] = {
+        {1000, bound - 1, false},     {1000, bound, true},     {nearWrap, 50, false},
+        {nearWrap, bound - 1, false}, {nearWrap, bound, true},
+    };
+    OwnedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.start) + " + " + std::to_string(row.elapsed));
+        g_start = row.start, g_elapsed = row.elapsed, g_reads = 0;
+        EXPECT_EQ(awaitWithinStallBound(event.get(), scriptedClock),
+                  static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
+        EXPECT_EQ(g_reads, row.endsThen ? 2u : 3u);
+        g_quitConfirmed = 0;
+    }
 }
 
 }  // namespace
